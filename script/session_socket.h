@@ -1,0 +1,19 @@
+// The session socket as the script runner uses it. The real one is a
+// CSocketKit; tests drive the runner with a double of this interface.
+// Every operation may throw VbError.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class ISessionSocket {
+public:
+    virtual ~ISessionSocket() = default;
+    // The socket state number (0 sckClosed ... 9 sckError).
+    virtual int32_t State() const = 0;
+    virtual void Connect(const std::string& remoteHost, const std::string& remotePort) = 0;
+    virtual void SendData(const std::string& data) = 0;
+    // Takes everything received so far, as text (one char per byte).
+    virtual std::string GetData() = 0;
+    virtual void CloseSck() = 0;
+};
