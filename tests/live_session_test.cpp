@@ -1,0 +1,240 @@
+// Whole scripts run by the real program against a scripted loopback host:
+// the transcript in the output file is checked byte for byte, together with
+// the exit status of the hidden run.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "tests/support/scripted_host.h"
+
+using namespace testhost;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kVarnel = std::string(VARNEL_BUILD_DIR) + "/varnel";
+const std::string kHead = "Checking script (clearing output file)\r\nRunning script\r\n";
+
+struct Run {
+    ProcessResult process;
+    std::string transcript;
+};
+
+// Writes the script into a scratch folder and runs it hidden with an output file.
+Run RunScript(const std::string& name, const std::string& script,
+              const std::vector<std::string>& env = {}, const std::string& extra = "") {
+    std::string dir = MakeScratchDir("live-" + name);
+    WriteFileBytes(dir + "/script.txt", script);
+    std::vector<std::string> argv = {kVarnel, "/r:" + dir + "/script.txt", "/o:" + dir + "/out.txt"};
+    if (!extra.empty()) argv.push_back(extra);
+    argv.push_back("/hidden");
+    Run r;
+    r.process = RunProcess(argv, env, 30s);
+    r.transcript = ReadFileBytes(dir + "/out.txt");
+    return r;
+}
+
+std::string Host(uint16_t port) { return "HOST 127.0.0.1 " + std::to_string(port) + "\r\n"; }
+
+// A block as the session log shows it: the block, its CRLF, and the line's CRLF.
+std::string Block(const std::string& bytes) { return bytes + "\r\n\r\n"; }
+
+}  // namespace
+
+TEST(LiveSession, LoginDialogueWithPairedWaits) {
+    ScriptedHost host([](HostConnection& c) {
+        c.Send("Welcome\r\nlogin: ");
+        if (!c.ReadUntil("\r\n")) return;
+        c.Send("Password: ");
+        if (!c.ReadUntil("secret\r\n")) return;
+        c.Send("router> ");
+        if (!c.ReadUntil("exit\r\n")) return;
+        c.Send("bye\r\n");
+        c.ReadToEnd();
+    });
+    std::string script = "# log in\r\n" + Host(host.Port()) +
+                         "SEND \"admin\\n\"\r\nWAIT \"password:\"\r\n"
+                         "SEND \"secret\\n\"\r\nwait \"ROUTER>\"\r\n"
+                         "ECHO \"logged in\"\r\nSEND \"exit\\n\"\r\nWAIT \"bye\"\r\n";
+    Run r = RunScript("login", script);
+    EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
+    EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("Welcome\r\nlogin: ") +
+                                Block("Password: ") + Block("router> ") + "logged in\r\n" +
+                                Block("bye\r\n") + "End of script\r\nClosed connection.\r\n");
+    host.Join();
+}
+
+TEST(LiveSession, WaitMatchesWithinOneBlockOnly) {
+    // "Log" and "in:" arrive as two blocks: the WAIT for login: never matches;
+    // then the host closes and the hidden run ends.
+    ScriptedHost host([](HostConnection& c) {
+        c.Send("banner\r\n");
+        std::this_thread::sleep_for(300ms);
+        c.Send("Log");
+        std::this_thread::sleep_for(300ms);
+        c.Send("in:");
+        std::this_thread::sleep_for(300ms);
+        c.Close();
+    });
+    Run r = RunScript("split", Host(host.Port()) + "WAIT \"login:\"\r\nECHO \"never\"\r\n");
+    EXPECT_EQ(r.process.exitStatus, 1);
+    EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("banner\r\n") + Block("Log") +
+                                Block("in:") + "Connection closed by host.\r\nClosed connection.\r\n");
+    host.Join();
+}
+
+TEST(LiveSession, WaitIsCaseInsensitiveAnywhereInTheBlock) {
+    ScriptedHost host([](HostConnection& c) {
+        c.Send("hello\r\n");
+        c.ReadUntil("go\r\n");
+        c.Send("xx LOGIN: yy");
+        c.ReadToEnd();
+    });
+    Run r = RunScript("case", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"login:\"\r\n");
+    EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
+    EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("hello\r\n") +
+                                Block("xx LOGIN: yy") + "End of script\r\nClosed connection.\r\n");
+    host.Join();
+}
+
+TEST(LiveSession, SendWithoutWaitGoesOnAfterTheSend) {
+    // The host answers only after the client's ECHO line could have run: the
+    // SEND continues from its completion, not from an answer.
+    ScriptedHost host([](HostConnection& c) {
+        c.Send("ready\r\n");
+        c.ReadUntil("x\r\n");
+        c.ReadToEnd();
+    });
+    Run r = RunScript("sendonly", Host(host.Port()) + "SEND \"x\\n\"\r\nECHO \"after send\"\r\n");
+    EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
+    EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("ready\r\n") +
+                                "after send\r\nEnd of script\r\nClosed connection.\r\n");
+    EXPECT_EQ(host.Accepted(), 1);
+    host.Join();
+}
+
+TEST(LiveSession, NegotiationAndNulBytesAreLoggedUnchanged) {
+    const std::string iac("\xff\xfd\x18\xff\xfb\x01", 6);
+    const std::string nul("a\0b\0\r\nend", 9);
+    ScriptedHost host([&](HostConnection& c) {
+        c.Send(iac);
+        c.ReadUntil("go\r\n");
+        c.Send(nul);
+        c.ReadToEnd();
+    });
+    Run r = RunScript("binary", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"end\"\r\n");
+    EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
+    EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block(iac) + Block(nul) +
+                                "End of script\r\nClosed connection.\r\n");
+    host.Join();
+}
+
+TEST(LiveSession, KeepAppendsAcrossTwoRuns) {
+    std::string dir = MakeScratchDir("live-keep");
+    WriteFileBytes(dir + "/s.txt", "ECHO \"one\"\r\n");
+    const std::vector<std::string> argv = {kVarnel, "/r:" + dir + "/s.txt", "/o:" + dir + "/out.txt",
+                                           "/keep", "/hidden"};
+    ASSERT_EQ(RunProcess(argv).exitStatus, 0);
+    ASSERT_EQ(RunProcess(argv).exitStatus, 0);
+    const std::string run = "Checking script (keeping output file)\r\nRunning script\r\none\r\n"
+                            "End of script\r\nClosed connection.\r\n";
+    EXPECT_EQ(ReadFileBytes(dir + "/out.txt"), run + run);
+}
+
+TEST(LiveSession, RefusedConnectionEndsTheHiddenRun) {
+    Run r = RunScript("refused", Host(ClosedPort()) + "WAIT \"x\"\r\n");
+    EXPECT_EQ(r.process.exitStatus, 1);
+    EXPECT_EQ(r.transcript, kHead + "Opening connection\r\nError 10061\r\nConnection refused.\r\n"
+                                    "Closed connection.\r\n");
+}
+
+TEST(LiveSession, UnresolvableNameEndsTheHiddenRun) {
+    Run r = RunScript("noname", "HOST no-such-host.invalid 23\r\nWAIT \"x\"\r\n");
+    EXPECT_EQ(r.process.exitStatus, 1);
+    EXPECT_EQ(r.transcript, kHead + "Opening connection\r\nError 11001\r\nHost not found.\r\n"
+                                    "Closed connection.\r\n");
+}
+
+TEST(LiveSession, HostClosingDuringWaitEndsTheHiddenRun) {
+    ScriptedHost host([](HostConnection& c) {
+        c.Send("hi\r\n");
+        c.ReadUntil("go\r\n");
+        c.Send("partial");
+        c.Close();
+    });
+    Run r = RunScript("closewait", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"never\"\r\n");
+    EXPECT_EQ(r.process.exitStatus, 1);
+    EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("hi\r\n") + Block("partial") +
+                                "Connection closed by host.\r\nClosed connection.\r\n");
+    host.Join();
+}
+
+TEST(LiveSession, SendBeforeAnyHostEndsTheHiddenRun) {
+    Run r = RunScript("nohost", "ECHO \"start\"\r\nSEND \"x\\n\"\r\nECHO \"never\"\r\n");
+    EXPECT_EQ(r.process.exitStatus, 1);
+    EXPECT_EQ(r.transcript, kHead + "start\r\nCannot SEND - connection is closed.\r\n"
+                                    "Closed connection.\r\n");
+}
+
+TEST(LiveSession, HostNameIsResolvedAsynchronously) {
+    ScriptedHost host([](HostConnection& c) {
+        c.Send("named\r\n");
+        c.ReadToEnd();
+    });
+    std::string dir = MakeScratchDir("live-named-log");
+    Run r = RunScript("named", "HOST localhost " + std::to_string(host.Port()) + "\r\n",
+                      {"VARNEL_SOCKET_LOG=" + dir + "/socket.log"});
+    EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
+    EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("named\r\n") +
+                                "End of script\r\nClosed connection.\r\n");
+    std::string log = ReadFileBytes(dir + "/socket.log");
+    EXPECT_NE(log.find("STATE: sckResolvingHost\nResolving host localhost with handle "), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("STATE: sckHostResolved\n"), std::string::npos) << log;
+    host.Join();
+}
+
+namespace {
+
+// True when every entry of wanted starts one of log's lines, in this order.
+::testing::AssertionResult LinesInOrder(const std::string& log, const std::vector<std::string>& wanted) {
+    size_t pos = 0;
+    for (const auto& w : wanted) {
+        size_t at = log.find("\n" + w, pos == 0 ? 0 : pos - 1);
+        if (pos == 0 && log.rfind(w, 0) == 0) at = static_cast<size_t>(-1);
+        if (at == std::string::npos)
+            return ::testing::AssertionFailure() << "missing or out of order: \"" << w << "\" in\n" << log;
+        pos = at + 1 + w.size() + 1;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+TEST(LiveSession, SocketDebugLogOfAHiddenRunShowsConnectExchangeAndClose) {
+    ScriptedHost host([](HostConnection& c) {
+        c.Send("hello\r\n");
+        c.ReadUntil("x\r\n");
+        c.Send("ok>");
+        c.ReadToEnd();
+    });
+    std::string dir = MakeScratchDir("live-socketlog");
+    Run r = RunScript("socketlog", Host(host.Port()) + "SEND \"x\\n\"\r\nWAIT \"ok>\"\r\n",
+                      {"VARNEL_SOCKET_LOG=" + dir + "/socket.log"});
+    ASSERT_EQ(r.process.exitStatus, 0) << r.process.err;
+    std::string log = ReadFileBytes(dir + "/socket.log");
+    EXPECT_TRUE(LinesInOrder(log, {"OK Subclass memory allocated at: ", "OK Winsock service initiated",
+                                   "OK Created socket: ", "Winsock buffer size for sends: ",
+                                   "Winsock buffer size for receives: ", "OK Created socket collection",
+                                   "OK Created winsock message window ", "OK Registered events from socket ",
+                                   "OK Bind HOST: ", "OK Connecting to: 127.0.0.1 ", "STATE: sckConnecting",
+                                   "FD_CONNECT ", "STATE: sckConnected", "FD_READ ",
+                                   "OK Bytes obtained from buffer: 7", "OK Bytes sent: 3",
+                                   "OK Finished SENDING", "FD_READ ", "OK Bytes obtained from buffer: 3",
+                                   "STATE: sckClosing", "OK Destroyed socket ",
+                                   "OK Destroyed winsock message window ", "OK Destroyed socket collection",
+                                   "STATE: sckClosed", "OK Winsock service finalized",
+                                   "OK Freed subclass memory at: "}));
+    host.Join();
+}
