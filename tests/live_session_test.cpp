@@ -199,15 +199,16 @@ namespace {
 
 // True when every entry of wanted starts one of log's lines, in this order.
 ::testing::AssertionResult LinesInOrder(const std::string& log, const std::vector<std::string>& wanted) {
-    size_t pos = 0;
-    for (const auto& w : wanted) {
-        size_t at = log.find("\n" + w, pos == 0 ? 0 : pos - 1);
-        if (pos == 0 && log.rfind(w, 0) == 0) at = static_cast<size_t>(-1);
-        if (at == std::string::npos)
-            return ::testing::AssertionFailure() << "missing or out of order: \"" << w << "\" in\n" << log;
-        pos = at + 1 + w.size() + 1;
+    size_t next = 0;
+    size_t start = 0;
+    while (next < wanted.size() && start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos) end = log.size();
+        if (log.compare(start, wanted[next].size(), wanted[next]) == 0) ++next;
+        start = end + 1;
     }
-    return ::testing::AssertionSuccess();
+    if (next == wanted.size()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "missing or out of order: \"" << wanted[next] << "\" in\n" << log;
 }
 
 }  // namespace
