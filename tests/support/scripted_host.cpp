@@ -228,6 +228,43 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
     return result;
 }
 
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     std::chrono::milliseconds firstLineTimeout) {
+    int outPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    std::vector<std::string> copy = argv;
+    std::vector<char*> args;
+    for (auto& a : copy) args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(outPipe[1]);
+    if (rc != 0) {
+        ::close(outPipe[0]);
+        throw std::runtime_error("cannot start " + argv[0]);
+    }
+    pid_ = pid;
+    outFd_ = outPipe[0];
+    int64_t deadline = NowMs() + firstLineTimeout.count();
+    char ch;
+    while (WaitReadable(outFd_, deadline) && ::read(outFd_, &ch, 1) == 1 && ch != '\n') firstLine_ += ch;
+}
+
+bool BackgroundProcess::Running() { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+BackgroundProcess::~BackgroundProcess() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (outFd_ >= 0) ::close(outFd_);
+}
+
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;

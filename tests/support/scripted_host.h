@@ -84,6 +84,26 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& extraEnv = {},
                          std::chrono::milliseconds timeout = 30s);
 
+// A program running in the background for the length of a test (for example
+// the demo host). Its first line of standard output is read at start (the
+// demo host prints its port there); it is killed when the object goes.
+class BackgroundProcess {
+public:
+    explicit BackgroundProcess(const std::vector<std::string>& argv,
+                               std::chrono::milliseconds firstLineTimeout = 10s);
+    ~BackgroundProcess();
+    BackgroundProcess(const BackgroundProcess&) = delete;
+    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+    const std::string& FirstLine() const { return firstLine_; }
+    bool Running();
+    int pid() const { return pid_; }
+
+private:
+    int pid_ = -1;
+    int outFd_ = -1;
+    std::string firstLine_;
+};
+
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, std::string_view bytes);
 // A fresh, empty folder under the build folder's test scratch area.
