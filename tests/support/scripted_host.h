@@ -67,6 +67,9 @@ private:
     std::vector<std::thread> sessions_;
 };
 
+// A blocking client connection to 127.0.0.1:port (-1 on failure), to wrap in a HostConnection.
+int ConnectLoopback(uint16_t port);
+
 // A loopback port on which nothing listens (connects to it are refused).
 uint16_t ClosedPort();
 
