@@ -31,15 +31,7 @@ std::string Dialogue(uint16_t port, const std::vector<std::string>& commands) {
     for (const auto& command : commands) {
         c.Send(command + "\r\n");
         if (command == "exit") break;
-        ++prompts;
-        // Wait for this command's prompt: count prompts received so far.
-        for (int i = 0; i < 200; ++i) {
-            std::string got = c.Received();
-            size_t n = 0;
-            for (size_t at = got.find(kPrompt); at != std::string::npos; at = got.find(kPrompt, at + 1)) ++n;
-            if (n >= prompts) break;
-            c.ReadUntil(std::string(64, '\x01'), 50ms);
-        }
+        if (!c.ReadUntilCount(kPrompt, ++prompts)) return "<no prompt after " + command + ">";
     }
     c.ReadToEnd();
     return c.Received();

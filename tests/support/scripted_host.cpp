@@ -73,6 +73,26 @@ bool HostConnection::ReadUntil(std::string_view text, std::chrono::milliseconds 
     }
 }
 
+bool HostConnection::ReadUntilCount(std::string_view text, size_t count,
+                                    std::chrono::milliseconds timeout) {
+    int64_t deadline = NowMs() + timeout.count();
+    size_t found = 0, at = 0;
+    for (;;) {
+        while (found < count && (at = received_.find(text, at)) != std::string::npos) {
+            ++found;
+            at += text.size();
+        }
+        if (found >= count) return true;
+        at = received_.size() > text.size() ? received_.size() - text.size() + 1 : 0;
+        if (fd_ < 0 || !WaitReadable(fd_, deadline)) return false;
+        char buf[65536];
+        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        received_.append(buf, static_cast<size_t>(n));
+    }
+}
+
 bool HostConnection::ReadToEnd(std::chrono::milliseconds timeout) {
     int64_t deadline = NowMs() + timeout.count();
     for (;;) {

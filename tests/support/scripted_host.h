@@ -29,6 +29,8 @@ public:
     bool Send(std::string_view bytes);
     // Reads until the bytes received so far contain text; false on timeout or EOF.
     bool ReadUntil(std::string_view text, std::chrono::milliseconds timeout = 10s);
+    // Reads until text has been received count times in all; false on timeout or EOF.
+    bool ReadUntilCount(std::string_view text, size_t count, std::chrono::milliseconds timeout = 10s);
     // Reads until the peer closes; false on timeout.
     bool ReadToEnd(std::chrono::milliseconds timeout = 10s);
     // Everything received on this connection so far.
