@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -76,14 +77,16 @@ bool HostConnection::ReadUntil(std::string_view text, std::chrono::milliseconds 
 bool HostConnection::ReadUntilCount(std::string_view text, size_t count,
                                     std::chrono::milliseconds timeout) {
     int64_t deadline = NowMs() + timeout.count();
-    size_t found = 0, at = 0;
+    size_t found = 0, scanFrom = 0;
     for (;;) {
-        while (found < count && (at = received_.find(text, at)) != std::string::npos) {
+        size_t at;
+        while (found < count && (at = received_.find(text, scanFrom)) != std::string::npos) {
             ++found;
-            at += text.size();
+            scanFrom = at + text.size();
         }
         if (found >= count) return true;
-        at = received_.size() > text.size() ? received_.size() - text.size() + 1 : 0;
+        // A match not yet seen can only start within the last text.size() - 1 bytes.
+        if (received_.size() >= text.size()) scanFrom = std::max(scanFrom, received_.size() - text.size() + 1);
         if (fd_ < 0 || !WaitReadable(fd_, deadline)) return false;
         char buf[65536];
         ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
