@@ -123,7 +123,7 @@ def stream_script(port):
 
 def row(name, ours, base, unit, base_name):
     ratio = ours / base if base else float("nan")
-    print(f"{name}\t{ours:.3f} {unit}\t{base:.3f} {unit} ({base_name})\t{ratio:.2f}x")
+    print(f"ROW\t{name}\t{ours:.3f} {unit}\t{base:.3f} {unit} ({base_name})\t{ratio:.2f}x")
 
 
 def main():
@@ -158,23 +158,23 @@ def main():
             base, brss, _ = timed([client, "stream", str(h.port), bout])
             ours, rss, _ = varnel_run(build, scratch, stream_script(h.port), "stream")
             mb = size / 1e6
-            print(f"(b) stream capture, {a.stream_mb} MB\t{mb / ours:.1f} MB/s\t{mb / base:.1f} MB/s "
+            print(f"ROW\t(b) stream capture, {a.stream_mb} MB\t{mb / ours:.1f} MB/s\t{mb / base:.1f} MB/s "
                   f"(minimal client)\t{(mb / ours) / (mb / base):.2f}x")
             if expect:
                 path = os.path.join(scratch, "s.exp")
                 open(path, "w").write(EXPECT_STREAM)
                 e, _, _ = timed([expect, path, str(h.port), os.path.join(scratch, "e.out")])
-                print(f"    same, against expect\t{mb / ours:.1f} MB/s\t{mb / e:.1f} MB/s (expect)\t"
+                print(f"ROW\t    same, against expect\t{mb / ours:.1f} MB/s\t{mb / e:.1f} MB/s (expect)\t"
                       f"{(mb / ours) / (mb / e):.2f}x")
             if has_telnetlib:
                 t, _, _ = timed([sys.executable, "-c", TELNETLIB_STREAM, str(h.port),
                                  os.path.join(scratch, "t.out")])
-                print(f"    same, against telnetlib\t{mb / ours:.1f} MB/s\t{mb / t:.1f} MB/s (telnetlib)\t"
+                print(f"ROW\t    same, against telnetlib\t{mb / ours:.1f} MB/s\t{mb / t:.1f} MB/s (telnetlib)\t"
                       f"{(mb / ours) / (mb / t):.2f}x")
         small = max(1, a.stream_mb // 10)
         with Host(build, "stream", str(small << 20)) as h:
             _, small_rss, _ = varnel_run(build, scratch, stream_script(h.port), "stream-small")
-        print(f"(c) peak memory, {a.stream_mb} MB stream\t{rss / 1024:.1f} MiB\t{small_rss / 1024:.1f} MiB "
+        print(f"ROW\t(c) peak memory, {a.stream_mb} MB stream\t{rss / 1024:.1f} MiB\t{small_rss / 1024:.1f} MiB "
               f"({small} MB stream)\t{rss / small_rss:.2f}x")
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
