@@ -1,0 +1,105 @@
+#include "app/frm_main.h"
+
+#include "app/command_line.h"
+#include "script/mod_misc.h"
+
+namespace {
+constexpr int kCollapsedHeightTwips = 3165;
+}
+
+FrmMain::FrmMain(IMainWindow& window, FrmMainSetup setup)
+    : ScriptRunner(window.txtDebug(), setup.hooks), window_(window), setup_(std::move(setup)) {
+    window_.SetQueryUnloadHandler([this] { Form_QueryUnload(); });
+}
+
+FrmMain::~FrmMain() {
+    window_.SetQueryUnloadHandler(nullptr);
+    DestroySockets();
+    if (modMisc::DebugBox() == &window_.txtWinsock()) modMisc::SetDebugBox(nullptr);
+}
+
+void FrmMain::Form_Load() {
+    strCommandLine = setup_.commandLine;
+    strQuote = std::string(1, '"');
+    window_.SetHeightTwips(kCollapsedHeightTwips);
+    strAppPath = modMisc::AddBackslash(setup_.programFolder);
+    window_.PlaceWinsockOnInput();
+    window_.txtWinsock().SetText("Winsock Debug Log");
+    if (cmdline::TakeHiddenSwitch(strCommandLine)) {
+        blnHidden = true;
+        window_.SetVisible(false);
+    }
+    // The socket code writes debug lines from the moment the socket is
+    // created, so the box is handed over first.
+    modMisc::SetDebugBox(&window_.txtWinsock());
+    if (setup_.socketFactory) wsTelnet = setup_.socketFactory(*this);
+    ParseCommandLine();
+}
+
+void FrmMain::ParseCommandLine() {
+    if (strCommandLine.empty()) {
+        ShowUsage();
+        return;
+    }
+    if (!modMisc::ContainsText(strCommandLine, "/r:")) {
+        outcome_ = ParseOutcome::NoRunArgument;
+        return;
+    }
+    // Only a lower-case "/r:" separates: with "/R:" the name comes out empty.
+    strScriptFile = modMisc::GetWord(strCommandLine, "/r:", 2);
+    if (modMisc::ContainsText(strCommandLine, " /o:")) {
+        strOutputName = modMisc::GetWord(strScriptFile, "/o:", 2);
+        strScriptFile = modMisc::GetWord(strScriptFile, " ", 1);
+        if (modMisc::ContainsText(strOutputName, " /keep")) {
+            blnKeepOutput = true;
+            strOutputName.resize(strOutputName.size() - 6);  // " /keep" is at least 6 long
+        } else {
+            blnKeepOutput = false;
+        }
+        strOutputFile = strOutputName.empty() ? std::string() : cmdline::ResolveName(strAppPath, strOutputName);
+    }
+    if (strScriptFile.empty()) {
+        outcome_ = ParseOutcome::EmptyScriptName;
+        return;
+    }
+    scriptPath_ = cmdline::ResolveName(strAppPath, strScriptFile);
+    if (!cmdline::IsOrdinaryFile(scriptPath_)) {
+        outcome_ = ParseOutcome::ScriptMissing;
+        return;
+    }
+    try {
+        strScript = modMisc::ReadWholeFile(scriptPath_);
+    } catch (const VbError& e) {
+        // A file that exists but cannot be read: nothing happens, as for a missing one.
+        outcome_ = ParseOutcome::ScriptUnreadable;
+        readError_ = e.Description;
+        return;
+    }
+    outcome_ = strScript.empty() ? ParseOutcome::EmptyScript : ParseOutcome::Started;
+    StartScript();
+}
+
+void FrmMain::ShowUsage() {
+    outcome_ = ParseOutcome::Usage;
+    // A hidden window never shows anything; the caller reports the usage instead.
+    if (blnHidden) return;
+    window_.MsgBoxInformation(cmdline::UsageText("\r\n"), "Varnel");
+}
+
+void FrmMain::Form_QueryUnload() { ReleaseSocket(); }
+
+void FrmMain::UnloadWindow() { window_.Unload(); }
+
+std::string FrmMain::NothingRanReason() const {
+    switch (outcome_) {
+    case ParseOutcome::Usage: return cmdline::UsageText("\n");
+    case ParseOutcome::NoRunArgument: return "varnel: nothing to run: the command line has no /r: argument";
+    case ParseOutcome::EmptyScriptName: return "varnel: nothing to run: no script file name after /r:";
+    case ParseOutcome::ScriptMissing: return "varnel: script file not found: " + scriptPath_;
+    case ParseOutcome::ScriptUnreadable: return "varnel: cannot read script file " + scriptPath_ + ": " + readError_;
+    case ParseOutcome::EmptyScript: return "varnel: script file is empty: " + scriptPath_;
+    case ParseOutcome::NotRun:
+    case ParseOutcome::Started: break;
+    }
+    return "varnel: nothing ran";
+}

@@ -1,0 +1,64 @@
+// frmMain: the main window's start-up (the load step and the command-line
+// interpreter) on top of the script runner it owns.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "script/script_runner.h"
+#include "script/session_events.h"
+#include "script/session_socket.h"
+#include "ui/main_window.h"
+
+// Creates the session socket, handing it the sink for its events.
+using SessionSocketFactory = std::function<std::unique_ptr<ISessionSocket>(ISessionEvents& events)>;
+
+struct FrmMainSetup {
+    std::string commandLine;     // the command-line text after the program name
+    std::string programFolder;   // the folder of the executable
+    SessionSocketFactory socketFactory;
+    RunnerHooks hooks;
+};
+
+class FrmMain : public ScriptRunner {
+public:
+    FrmMain(IMainWindow& window, FrmMainSetup setup);
+    ~FrmMain() override;
+
+    // --- Window variables of the start-up code (strScript, strOutputFile and
+    // blnKeepOutput belong to the runner) ---
+    std::string strCommandLine;
+    std::string strAppPath;   // the program's folder, ending in "/"
+    std::string strQuote;     // one double quote
+    std::string strScriptFile;
+    std::string strOutputName;
+
+    // The load step: prepares the window, decides hidden mode, hands the
+    // socket debug box over, creates the session socket and interprets the
+    // command line (which may run the script's first lines).
+    void Form_Load();
+    // Interprets strCommandLine; may read the script file and start the run.
+    void ParseCommandLine();
+    // The unload step: closes the session socket unless it is closed, then releases it.
+    void Form_QueryUnload();
+
+    // What the last ParseCommandLine did.
+    enum class ParseOutcome { NotRun, Usage, NoRunArgument, EmptyScriptName, ScriptMissing,
+                              ScriptUnreadable, EmptyScript, Started };
+    ParseOutcome LastParseOutcome() const { return outcome_; }
+    // Why nothing ran, for standard error: the usage text (LF-separated) or one line.
+    std::string NothingRanReason() const;
+
+protected:
+    void UnloadWindow() override;
+
+private:
+    void ShowUsage();
+
+    IMainWindow& window_;
+    FrmMainSetup setup_;
+    ParseOutcome outcome_ = ParseOutcome::NotRun;
+    std::string scriptPath_;
+    std::string readError_;
+};

@@ -1,0 +1,260 @@
+#include "script/script_runner.h"
+
+#include <new>
+
+#include "script/mod_misc.h"
+#include "script/session_log.h"
+
+namespace {
+
+constexpr int32_t sckClosed = 0;
+constexpr char kCrLf[] = "\r\n";
+
+std::string ToUpperAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && modMisc::FindText(a, b, 0, false) == 0;
+}
+
+}  // namespace
+
+ScriptRunner::ScriptRunner(ITextBox& txtDebug, RunnerHooks hooks)
+    : txtDebug_(txtDebug), hooks_(std::move(hooks)) {}
+
+ScriptRunner::~ScriptRunner() = default;
+
+void ScriptRunner::LogLine(std::string_view text, bool clear) {
+    txtDebug_.AppendText(text);
+    txtDebug_.AppendText(kCrLf);
+    sessionlog::AppendOutputLine(strOutputFile, text, clear);
+}
+
+ISessionSocket& ScriptRunner::Socket() {
+    if (!wsTelnet) throw VbError(91, "frmMain", "Object variable or With block variable not set");
+    return *wsTelnet;
+}
+
+int32_t ScriptRunner::SocketState() { return Socket().State(); }
+
+void ScriptRunner::StartScript() {
+    if (blnEnded_) return;
+    try {
+        if (!blnKeepOutput) {
+            LogLine("Checking script (clearing output file)", true);
+        } else {
+            LogLine("Checking script (keeping output file)", false);
+        }
+        lines_.Assign(strScript);
+        lngLastLine = lines_.LastLine();
+        // Any non-empty text runs, including one line without a line break.
+        if (lngLastLine < 0) return;
+        blnRunStarted_ = true;
+        blnRunning_ = true;
+        Socket().CloseSck();  // drops a connection left over from an earlier run
+        LogLine("Running script", false);
+        lngLine = -1;
+    } catch (const VbError& e) {
+        LogLine("Error " + std::to_string(e.Number), false);
+        LogLine(e.Description, false);
+        int32_t state = 0;
+        try {
+            state = SocketState();
+        } catch (...) {
+        }
+        LogLine("Socket state: " + std::to_string(state), false);
+        EndSession();
+        return;
+    }
+    RunNextLine();
+}
+
+void ScriptRunner::RunNextLine() {
+    if (blnEnded_) return;
+    Activation act;
+    Activation* outer = current_;
+    current_ = &act;
+    while (RunOneLine(act) && !blnEnded_) {
+    }
+    // The deferred "let pending events run once" of this activation's SEND
+    // lines. Events handled here start activations of their own.
+    while (act.lngDeferredEvents > 0 && !blnEnded_) {
+        --act.lngDeferredEvents;
+        if (hooks_.DoEvents) hooks_.DoEvents();
+    }
+    current_ = outer;
+}
+
+bool ScriptRunner::RunOneLine(Activation& act) {
+    try {
+        try {
+            ++lngLine;
+            if (lngLine > lngLastLine) {
+                LogLine("End of script", false);
+                intExitStatus_ = 0;
+                EndSession();
+                return false;
+            }
+            strLine = scripttext::CleanLine(lines_.Line(lngLine));
+            const std::string command = ToUpperAscii(modMisc::GetWord(strLine, " ", 1));
+            strText.clear();
+            strWaitFor.clear();
+            if (command == "HOST") return RunHost();
+            if (command == "SEND") return RunSend(act);
+            if (command == "WAIT") return RunWait();
+            if (command == "DELAY") {
+                uint32_t ms = scripttext::DelayMilliseconds(modMisc::GetWord(strLine, " ", 2));
+                if (ms > 0 && hooks_.Sleep) hooks_.Sleep(ms);
+                return true;
+            }
+            if (command == "ECHO") {
+                strText = scripttext::GetQuotedText(strLine);
+                LogLine(strText, false);
+                return true;
+            }
+            if (command == "#" || command.empty()) return true;
+            LogLine("Unrecognised command on line " + std::to_string(lngLine + 1), false);
+            EndSession();
+            return false;
+        } catch (const std::bad_alloc&) {
+            throw VbError(7, "frmMain.RunNextLine", "Out of memory");
+        } catch (const VbError&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw VbError(51, "frmMain.RunNextLine", std::string("Internal error: ") + e.what());
+        }
+    } catch (const VbError& e) {
+        act.blnInSendData = false;
+        ReportLineError(e);
+        return false;
+    }
+}
+
+bool ScriptRunner::RunHost() {
+    LogLine("Opening connection", false);
+    strScriptHost = modMisc::GetWord(strLine, " ", 2);
+    strScriptPort = modMisc::GetWord(strLine, " ", 3);
+    if (strScriptPort.empty()) strScriptPort = "23";
+    // The state is not tested first: Connect itself refuses a socket in use.
+    Socket().Connect(strScriptHost, strScriptPort);
+    return false;  // the first received block continues the run
+}
+
+bool ScriptRunner::RunSend(Activation& act) {
+    strText = scripttext::GetQuotedText(strLine);
+    // A WAIT on the next line is armed before the text goes out, so an
+    // answer that comes back at once cannot be missed; that line is consumed.
+    if (lngLine + 1 <= lngLastLine) {
+        strLine = scripttext::CleanLine(lines_.Line(lngLine + 1));
+        if (EqualsIgnoreCase(modMisc::GetWord(strLine, " ", 1), "WAIT")) {
+            strWaitFor = scripttext::GetQuotedText(strLine);
+            ++lngLine;
+        }
+    }
+    if (SocketState() == sckClosed) {
+        LogLine("Cannot SEND - connection is closed.", false);
+        if (blnHidden) EndSession();
+        return false;
+    }
+    act.blnInSendData = true;
+    act.blnContinueInline = false;
+    Socket().SendData(strText);
+    act.blnInSendData = false;
+    ++act.lngDeferredEvents;
+    return act.blnContinueInline;
+}
+
+bool ScriptRunner::RunWait() {
+    if (SocketState() == sckClosed) {
+        LogLine("Cannot WAIT - connection is closed.", false);
+        if (blnHidden) EndSession();
+        return false;
+    }
+    strWaitFor = scripttext::GetQuotedText(strLine);
+    return false;
+}
+
+void ScriptRunner::ReportLineError(const VbError& e) {
+    if (blnEnded_) return;
+    LogLine("Error " + std::to_string(e.Number), false);
+    LogLine(e.Description, false);
+    EndSession();
+}
+
+void ScriptRunner::EndSession() {
+    if (blnEnded_) return;
+    // From here on no line runs and no handler reacts, even to events that
+    // closing the socket raises.
+    blnEnded_ = true;
+    blnRunning_ = false;
+    LogLine("Closed connection.", false);
+    try {
+        if (wsTelnet) wsTelnet->CloseSck();
+    } catch (...) {
+    }
+    try {
+        UnloadWindow();
+    } catch (...) {
+    }
+    if (hooks_.EndProgram) hooks_.EndProgram(intExitStatus_);
+}
+
+void ScriptRunner::UnloadWindow() { ReleaseSocket(); }
+
+void ScriptRunner::ReleaseSocket() {
+    if (!wsTelnet) return;
+    try {
+        if (wsTelnet->State() != sckClosed) wsTelnet->CloseSck();
+    } catch (...) {
+    }
+    releasedSockets_.push_back(std::move(wsTelnet));
+}
+
+void ScriptRunner::DestroySockets() {
+    wsTelnet.reset();
+    releasedSockets_.clear();
+}
+
+void ScriptRunner::wsTelnet_DataArrival(int32_t /*bytesTotal*/) {
+    if (blnEnded_ || !wsTelnet) return;
+    std::string block;
+    try {
+        if (wsTelnet->State() == sckClosed) return;  // the data is not read
+        block = wsTelnet->GetData();
+    } catch (const VbError& e) {
+        ReportLineError(e);
+        return;
+    }
+    block += kCrLf;
+    LogLine(block, false);
+    block.resize(block.size() - 2);
+    if (modMisc::ContainsText(block, strWaitFor)) RunNextLine();
+}
+
+void ScriptRunner::wsTelnet_SendComplete() {
+    if (blnEnded_ || !strWaitFor.empty()) return;
+    if (current_ != nullptr && current_->blnInSendData) {
+        // Raised from inside SendData: the SEND's activation goes on with the
+        // next line once SendData returns, instead of nesting a new one here.
+        current_->blnContinueInline = true;
+        return;
+    }
+    RunNextLine();
+}
+
+void ScriptRunner::wsTelnet_Error(int32_t number, const std::string& description) {
+    if (blnEnded_ || !blnHidden || !blnRunning_) return;
+    LogLine("Error " + std::to_string(number), false);
+    LogLine(description, false);
+    EndSession();
+}
+
+void ScriptRunner::wsTelnet_CloseSck() {
+    if (blnEnded_ || !blnHidden || !blnRunning_) return;
+    LogLine("Connection closed by host.", false);
+    EndSession();
+}

@@ -1,0 +1,125 @@
+// The script runner of the main window: the run state, the interpreter of
+// script lines, the session socket's event handlers and the session log.
+//
+// A run advances in two ways: a line that needs nothing from the host runs
+// the next line at once, and a line that waits (HOST, WAIT, SEND) returns to
+// the event loop, whose socket events call back into the runner. Lines that
+// continue at once run in a loop inside one RunNextLine activation, never by
+// recursion, so any number of them runs in constant stack; the same holds for
+// chains of SEND lines whose SendComplete is raised from inside SendData.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/vb_error.h"
+#include "script/script_text.h"
+#include "script/session_events.h"
+#include "script/session_socket.h"
+#include "ui/text_box.h"
+
+// What the runner needs from the rest of the program, injected so tests can
+// use fakes.
+struct RunnerHooks {
+    // Lets all pending window and socket events run once, without waiting.
+    std::function<void()> DoEvents;
+    // Suspends the one program thread; nothing is handled meanwhile.
+    std::function<void(uint32_t milliseconds)> Sleep;
+    // Ends the program: records the exit status and asks the event loop to quit.
+    std::function<void(int exitStatus)> EndProgram;
+};
+
+class ScriptRunner : public ISessionEvents {
+public:
+    ScriptRunner(ITextBox& txtDebug, RunnerHooks hooks);
+    ~ScriptRunner() override;
+    ScriptRunner(const ScriptRunner&) = delete;
+    ScriptRunner& operator=(const ScriptRunner&) = delete;
+
+    // --- Window variables the runner reads ---
+    std::string strScript;        // the whole script text
+    std::string strOutputFile;    // resolved output file path; empty: no output file
+    bool blnKeepOutput = false;   // keep (append to) an existing output file
+    // Hidden mode: nobody can see or close the window, so a run that can no
+    // longer progress (closed connection, socket error) ends the program.
+    bool blnHidden = false;
+    std::unique_ptr<ISessionSocket> wsTelnet;  // the session socket
+
+    // --- Run state (shared by every activation; read by tests) ---
+    int32_t lngLastLine = -1;   // highest line index of the running script
+    int32_t lngLine = -1;       // index of the line being run
+    std::string strLine;        // the cleaned line being run (or the SEND's look-ahead line)
+    std::string strScriptHost;  // word 2 of the last HOST line
+    std::string strScriptPort;  // word 3 of the last HOST line, "23" when empty
+    std::string strText;        // text argument of the current SEND or ECHO
+    std::string strWaitFor;     // armed WAIT text; empty: nothing specific awaited
+
+    // Starts a run of strScript (an empty text logs the checking line only).
+    void StartScript();
+    // Runs the next line, and every following line that continues at once.
+    void RunNextLine();
+    // Logs "Closed connection.", closes the socket, unloads the window and ends the program.
+    void EndSession();
+    // Appends text and CRLF to the session log box and, if named, the output
+    // file (with clear, the file is deleted first). Never fails.
+    void LogLine(std::string_view text, bool clear);
+
+    // --- Session socket events ---
+    void wsTelnet_DataArrival(int32_t bytesTotal) override;
+    void wsTelnet_SendComplete() override;
+    void wsTelnet_Error(int32_t number, const std::string& description) override;
+    void wsTelnet_CloseSck() override;
+
+    // A run has been started (a non-empty script text reached StartScript).
+    bool RunStarted() const { return blnRunStarted_; }
+    // The session has ended: nothing runs or reacts any more.
+    bool Ended() const { return blnEnded_; }
+    // 0 after "End of script", 1 after any other ending.
+    int ExitStatus() const { return intExitStatus_; }
+
+protected:
+    // Unloads the main window. The default only does the window's unload
+    // step for the socket (ReleaseSocket); the real form also closes the window.
+    virtual void UnloadWindow();
+    // The window's unload step for the socket: closes it unless it is closed
+    // (errors ignored), then lets go of it. The object itself is destroyed
+    // with the runner, so a socket whose own event raised the ending is never
+    // destroyed while its code is still on the stack.
+    void ReleaseSocket();
+    // Destroys the session socket and every released one (at teardown).
+    void DestroySockets();
+    ITextBox& txtDebug_;
+
+private:
+    // One RunNextLine activation. While its SEND is inside SendData, a
+    // SendComplete that would start the next line instead asks this
+    // activation to go on with it; the SEND's "let pending events run once"
+    // is then deferred until the activation reaches a waiting line.
+    struct Activation {
+        bool blnInSendData = false;
+        bool blnContinueInline = false;
+        int64_t lngDeferredEvents = 0;
+    };
+
+    // Runs line lngLine + 1. True when the next line must run at once.
+    bool RunOneLine(Activation& act);
+    bool RunHost();
+    bool RunSend(Activation& act);
+    bool RunWait();
+    void ReportLineError(const VbError& e);
+    ISessionSocket& Socket();
+    int32_t SocketState();
+
+    RunnerHooks hooks_;
+    scripttext::ScriptLines lines_;
+    Activation* current_ = nullptr;
+    bool blnRunStarted_ = false;
+    bool blnRunning_ = false;
+    bool blnEnded_ = false;
+    int intExitStatus_ = 1;
+    std::vector<std::unique_ptr<ISessionSocket>> releasedSockets_;
+};
