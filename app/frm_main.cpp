@@ -8,12 +8,9 @@ constexpr int kCollapsedHeightTwips = 3165;
 }
 
 FrmMain::FrmMain(IMainWindow& window, FrmMainSetup setup)
-    : ScriptRunner(window.txtDebug(), setup.hooks), window_(window), setup_(std::move(setup)) {
-    window_.SetQueryUnloadHandler([this] { Form_QueryUnload(); });
-}
+    : ScriptRunner(window.txtDebug(), setup.hooks), window_(window), setup_(std::move(setup)) {}
 
 FrmMain::~FrmMain() {
-    window_.SetQueryUnloadHandler(nullptr);
     DestroySockets();
     if (modMisc::DebugBox() == &window_.txtWinsock()) modMisc::SetDebugBox(nullptr);
 }
@@ -88,7 +85,12 @@ void FrmMain::ShowUsage() {
 
 void FrmMain::Form_QueryUnload() { ReleaseSocket(); }
 
-void FrmMain::UnloadWindow() { window_.Unload(); }
+// The unload step runs first, then the window closes for good. A window that
+// the user closes calls Form_QueryUnload itself; running it twice is harmless.
+void FrmMain::UnloadWindow() {
+    Form_QueryUnload();
+    window_.Unload();
+}
 
 std::string FrmMain::NothingRanReason() const {
     switch (outcome_) {

@@ -27,6 +27,5 @@ void HeadlessMainWindow::MsgBoxInformation(const std::string& text, const std::s
 void HeadlessMainWindow::Unload() {
     if (unloaded_) return;
     unloaded_ = true;
-    if (queryUnload_) queryUnload_();
     visible_ = false;
 }

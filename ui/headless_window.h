@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,7 +66,6 @@ public:
     void MsgBoxInformation(const std::string& text, const std::string& caption) override;
     void OpenWithShell(const std::string& target) override { openedTargets_.push_back(target); }
     void Unload() override;
-    void SetQueryUnloadHandler(std::function<void()> handler) override { queryUnload_ = std::move(handler); }
 
     struct MessageBox {
         std::string text;
@@ -84,7 +82,6 @@ private:
     bool visible_ = true;
     int heightTwips_ = 5775;  // the designed (expanded) height
     bool unloaded_ = false;
-    std::function<void()> queryUnload_;
     std::vector<MessageBox> messageBoxes_;
     std::vector<std::string> openedTargets_;
 };

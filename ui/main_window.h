@@ -29,7 +29,4 @@ public:
     virtual void OpenWithShell(const std::string& target) = 0;
     // Closes the window for good (the window's query-unload step runs first).
     virtual void Unload() = 0;
-    // The window's query-unload step: run once, first thing, whenever the
-    // window closes for good (Unload, or the user closing it).
-    virtual void SetQueryUnloadHandler(std::function<void()> handler) = 0;
 };
