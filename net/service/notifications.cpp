@@ -1,0 +1,135 @@
+// Notification handling of the socket object: how the socket service's
+// messages become state changes and events. PostSocket handles socket
+// notifications, PostResolution the results of asynchronous host lookups.
+// Both run inside CSocketKit::WndProc, which ends the handling silently when
+// a step fails.
+#include <arpa/inet.h>
+
+#include <string>
+
+#include "net/socket/csocket_kit.h"
+#include "platform/vb_error.h"
+
+using std::to_string;
+
+void CSocketKit::PostSocket(int32_t notification, int32_t errorCode) {
+    if (errorCode != 0) {
+        // The error report, with the notification's code; the notification
+        // itself is not handled.
+        SetState(sckError);
+        ReportSocketError(errorCode, "CSocketKit.PostSocket");
+        return;
+    }
+    const std::string handle = to_string(socketHandle_);
+    switch (notification) {
+    case win::FD_READ:
+        Log("FD_READ " + handle);
+        if (!IsUDP() && state_ == sckConnected) {
+            if (RecvDataToBuffer() <= 0) return;
+            if (events_) events_->DataArrival(static_cast<int32_t>(receiveBuffer_.Size()));
+        } else if (IsUDP() && state_ == sckOpen) {
+            int32_t pending = GetBytesPending();
+            if (pending > 0 && events_) events_->DataArrival(pending);
+            DiscardDatagram();
+        } else {
+            Log("Buffer Status: Omitting FD_READ");
+        }
+        break;
+    case win::FD_WRITE:
+        Log("FD_WRITE " + handle);
+        if (state_ == sckConnected) {
+            if (!sendBuffer_.Empty()) FlushSendBuffer();
+        } else {
+            Log("Buffer Status: Omitting FD_WRITE");
+        }
+        break;
+    case win::FD_ACCEPT: {
+        Log("FD_ACCEPT " + handle);
+        if (state_ != sckListening) {
+            Log("Buffer Status: Omitting FD_ACCEPT");
+            break;
+        }
+        win::SOCKADDR_IN peer{};
+        int length = sizeof peer;
+        win::SOCKET n = win::accept(socketHandle_, &peer, &length);
+        if (n == win::INVALID_SOCKET) FailWithCode(win::WSAGetLastError(), "CSocketKit.PostSocket");
+        modSocketKit::RegisterAccept(n);
+        const int32_t savedPort = remotePort_;
+        const std::string savedHostIP = remoteHostIP_;
+        const std::string savedHost = remoteHost_;
+        GetRemoteInfo(n, remotePort_, remoteHostIP_, remoteHost_);
+        Log("OK Accepted socket: " + to_string(n));
+        if (events_) events_->ConnectionRequest(n);
+        if (state_ == sckListening) {
+            remotePort_ = savedPort;
+            remoteHostIP_ = savedHostIP;
+            remoteHost_ = savedHost;
+        }
+        if (modSocketKit::IsAcceptRegistered(n)) {
+            // Nobody took the connection.
+            win::closesocket(n);
+            modSocketKit::UnregisterSocket(n);
+            modSocketKit::UnregisterAccept(n);
+            Log("OK Closed accepted socket: " + to_string(n));
+        }
+        break;
+    }
+    case win::FD_CONNECT:
+        Log("FD_CONNECT " + handle);
+        if (state_ == sckConnecting) {
+            win::SOCKADDR_IN peer{};
+            int length = sizeof peer;
+            if (win::getpeername(socketHandle_, &peer, &length) != win::SOCKET_ERROR) {
+                remotePort_ = modSocketKit::IntegerToUnsigned(static_cast<int16_t>(ntohs(peer.sin_port)));
+                remoteHostIP_ = modSocketKit::StringFromPointer(win::inet_ntoa(peer.sin_addr).c_str());
+            }
+            SetState(sckConnected);
+            if (events_) events_->Connect();
+        } else {
+            Log("Buffer Status: Omitting FD_CONNECT");
+        }
+        break;
+    case win::FD_CLOSE:
+        Log("FD_CLOSE " + handle);
+        if (state_ == sckConnected) {
+            SetState(sckClosing);
+            if (events_) events_->CloseSck();
+        } else {
+            Log("Buffer Status: Omitting FD_CLOSE");
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void CSocketKit::PostResolution(int32_t handle, int32_t errorCode) {
+    if (state_ != sckResolvingHost) return;
+    auto entry = pendingResolutions_.find("R" + to_string(handle));
+    if (entry == pendingResolutions_.end()) {
+        throw VbError(5, "CSocketKit.PostResolution", "Invalid procedure call or argument");
+    }
+    const int32_t purpose = entry->second;
+    pendingResolutions_.erase(entry);
+    // The result has been delivered: its route goes, so nothing of this
+    // lookup can reach the object again.
+    modSocketKit::UnregisterResolution(handle);
+
+    if (errorCode != 0) {
+        FreeResolveBuffer();
+        if (purpose == ResolveForConnect) ConnectToIP(0, errorCode);
+        return;
+    }
+    SetState(sckHostResolved);
+    uint32_t address = 0;
+    bool found = resolveBuffer_ && win::FirstHostAddress(resolveBuffer_.get(), &address);
+    FreeResolveBuffer();
+    if (purpose != ResolveForConnect) return;
+    if (!found) {
+        // A successful answer without an IPv4 address: reported as a name
+        // without data rather than connecting to a made-up address.
+        ConnectToIP(0, 11004);
+        return;
+    }
+    ConnectToIP(address, 0);
+}

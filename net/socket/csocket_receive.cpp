@@ -1,0 +1,121 @@
+// Receiving. TCP: bytes move from the platform socket into the receive buffer
+// on every FD_READ (RecvDataToBuffer), and GetData/PeekData take or look at
+// them there. UDP: GetData/PeekData read the waiting datagram straight from
+// the platform socket and record its sender.
+#include <string>
+
+#include "net/socket/csocket_kit.h"
+#include "net/socket/wire_format.h"
+#include "platform/vb_error.h"
+
+using modSocketKit::LogScroll;
+
+void CSocketKit::GetData(VbVariant& data, std::optional<int32_t> varType, std::optional<VbVariant> maxLen) {
+    ReadData(data, varType, std::move(maxLen), false, "CSocketKit.GetData");
+}
+
+void CSocketKit::PeekData(VbVariant& data, std::optional<int32_t> varType, std::optional<VbVariant> maxLen) {
+    ReadData(data, varType, std::move(maxLen), true, "CSocketKit.PeekData");
+}
+
+void CSocketKit::ReadData(VbVariant& data, std::optional<int32_t> varType, std::optional<VbVariant> maxLen,
+                          bool peek, const std::string& source) {
+    if (!IsUDP()) {
+        // An accept holder hands its data over with GetData in any state.
+        bool allowed = state_ == sckConnected || (!peek && isAcceptHolder_);
+        if (!allowed) Fail(ErrWrongState, source, kDescWrongState);
+    } else {
+        if (state_ != sckOpen) Fail(ErrWrongState, source, kDescWrongState);
+        if (GetBytesPending() == 0) return;
+    }
+    if (maxLen) {
+        std::optional<double> limit = maxLen->NumericValue();
+        if (limit && *limit < 0) Fail(ErrBadArgument, source, kDescBadArgument);
+        if (!limit) maxLen = VbVariant::Long(BytesReceived());
+    }
+    int32_t taken = RecvData(data, peek, varType, std::move(maxLen));
+    Log("OK Bytes obtained from buffer: " + std::to_string(taken), LogScroll::TwoLines);
+}
+
+int32_t CSocketKit::RecvData(VbVariant& data, bool peek, std::optional<int32_t> varType,
+                             std::optional<VbVariant> maxLen) {
+    const int32_t available = BytesReceived();
+    int32_t type = VbVariant::vbByteArray;
+    if (!data.IsEmpty()) {
+        type = data.VarType();
+    } else if (varType) {
+        type = *varType;
+    }
+    int32_t errorCode = 0;
+    int32_t count = 0;
+    if (type == VbVariant::vbString || type == VbVariant::vbByteArray) {
+        if (!maxLen) {
+            if (available == 0) {
+                data = VbVariant::ByteArray(std::string());
+                return 0;
+            }
+            count = available;
+        } else {
+            double limit = maxLen->NumericValue().value_or(0.0);
+            if (limit == 0 || available == 0) {
+                data = VbVariant::ByteArray(std::string());
+                if (!IsUDP()) return 0;
+                DiscardDatagram();
+                FailWithCode(10040, "CSocketKit.RecvData");
+            }
+            count = limit > available ? available : VbVariant::RoundToLong(limit).value_or(available);
+        }
+        std::string bytes = TakeReceivedBytes(count, peek, errorCode);
+        data = type == VbVariant::vbString ? VbVariant::String(std::move(bytes))
+                                           : VbVariant::ByteArray(std::move(bytes));
+    } else {
+        int32_t size = wire::FixedSize(static_cast<uint16_t>(type));
+        if (size == 0) Fail(ErrUnsupportedType, "CSocketKit.RecvData", kDescUnsupportedType);
+        if (available < size) return 0;
+        std::string bytes = TakeReceivedBytes(size, peek, errorCode);
+        data = wire::DecodeFixed(static_cast<uint16_t>(type), bytes);
+        count = size;
+    }
+    if (errorCode != 0) FailWithCode(errorCode, "CSocketKit.RecvData");
+    return count;
+}
+
+std::string CSocketKit::TakeReceivedBytes(int32_t count, bool peek, int32_t& errorCode) {
+    errorCode = 0;
+    if (!IsUDP()) {
+        if (peek) return std::string(receiveBuffer_.Front(static_cast<size_t>(count)));
+        return receiveBuffer_.Take(static_cast<size_t>(count));
+    }
+    std::string buffer(static_cast<size_t>(count), '\0');
+    win::SOCKADDR_IN sender{};
+    int length = sizeof sender;
+    if (win::recvfrom(socketHandle_, buffer.data(), count, peek ? win::MSG_PEEK_WS : 0, &sender, &length) ==
+        win::SOCKET_ERROR) {
+        errorCode = win::WSAGetLastError();
+    }
+    ReadSocketAddress(sender, remotePort_, remoteHostIP_);
+    return buffer;
+}
+
+// One receive call into the receive buffer; the number of bytes received.
+int32_t CSocketKit::RecvDataToBuffer() {
+    // A reported size of 0 is never used as the size of a receive call.
+    const size_t size = receiveBufferSize_ > 0 ? static_cast<size_t>(receiveBufferSize_) : 65536;
+    if (!readChunk_ || readChunkSize_ != size) {
+        readChunk_.reset(new char[size]);
+        readChunkSize_ = size;
+    }
+    int received = win::recv(socketHandle_, readChunk_.get(), static_cast<int>(size), 0);
+    if (received == win::SOCKET_ERROR) {
+        int32_t code = win::WSAGetLastError();
+        SetState(sckError);
+        FailWithCode(code, "CSocketKit.RecvDataToBuffer");
+    }
+    if (received > 0) receiveBuffer_.Append(std::string_view(readChunk_.get(), static_cast<size_t>(received)));
+    return received;
+}
+
+void CSocketKit::DiscardDatagram() {
+    char scratch = 0;
+    win::recv(socketHandle_, &scratch, 1, 0);
+}
