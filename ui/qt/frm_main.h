@@ -1,0 +1,85 @@
+// frmMain: the program's one window. The upper region holds the logo, the
+// read-me button and the session log; the debug region below holds the debug
+// box, the switch to the socket debug log and the Stop button. The window
+// opens collapsed (the program sets the height at load); a right click on the
+// read-me button expands or collapses it.
+//
+// The handlers that only change the window itself live here; the others go to
+// the program through IFormEvents.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "ui/qt/qt_text_box.h"
+
+class IFormEvents;
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace varnel_qt {
+
+// Window heights in twips, the frame included.
+constexpr int kExpandedTwips = 5775;   // the designed size: both regions shown
+constexpr int kCollapsedTwips = 3165;  // the debug region is cut off
+// The designed client area; the rest of the designed height is the frame.
+constexpr int kClientWidthTwips = 4245;
+constexpr int kClientHeightTwips = 5415;
+constexpr int kFrameTwips = kExpandedTwips - kClientHeightTwips;
+// The debug region starts this far below the top of the client area.
+constexpr int kDebugRegionTopTwips = 3000;
+
+class FrmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit FrmMain(IFormEvents* events);
+    ~FrmMain() override;
+
+    QtTextBox& txtDebug() { return *debug_box_; }
+    QtTextBox& txtInput() { return *input_box_; }
+    QtTextBox& txtWinsock() { return *winsock_box_; }
+
+    int HeightTwips() const;
+    void SetHeightTwips(int twips);
+    void PlaceWinsockOnInput();
+    // Closes the window for good; Form_QueryUnload runs once, whoever closes.
+    void Unload();
+    bool Unloaded() const { return unloaded_; }
+    // Called after the window has closed (by the user or by Unload).
+    void SetOnClosed(std::function<void()> on_closed) { on_closed_ = std::move(on_closed); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    void SetTabOrder();
+    void ConnectHandlers();
+    void cmdReadMe_MouseUp(Qt::MouseButton button);
+    void chkWinsock_Click();
+
+    IFormEvents* events_;
+    QLabel* imgLogo_ = nullptr;
+    QPushButton* cmdReadMe_ = nullptr;
+    QPlainTextEdit* txtDebug_ = nullptr;
+    QLabel* Label1_ = nullptr;
+    QCheckBox* chkWinsock_ = nullptr;
+    QPlainTextEdit* txtInput_ = nullptr;
+    QPlainTextEdit* txtWinsock_ = nullptr;
+    QPushButton* cmdComDbg_ = nullptr;
+    QPushButton* cmdScrDbg_ = nullptr;
+    QPushButton* cmdStop_ = nullptr;
+    std::unique_ptr<QtTextBox> debug_box_;
+    std::unique_ptr<QtTextBox> input_box_;
+    std::unique_ptr<QtTextBox> winsock_box_;
+
+    int height_twips_ = kExpandedTwips;  // the height last set, in twips
+    bool unloaded_ = false;
+    std::function<void()> on_closed_;
+};
+
+}  // namespace varnel_qt

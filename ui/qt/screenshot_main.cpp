@@ -1,0 +1,65 @@
+// Draws frmMain into two PNG files in the given folder: the window collapsed
+// as it opens, and expanded with the socket debug log shown. The boxes are
+// filled through the window's interface with the lines of a short session.
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QThread>
+#include <cstdio>
+#include <memory>
+
+#include "ui/qt/qt_window.h"
+
+namespace {
+
+void Settle() {
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+}
+
+bool Save(QWidget& widget, const QString& path) {
+    Settle();
+    if (!widget.grab().save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    auto app = std::make_unique<QApplication>(argc, argv);
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+    varnel_qt::QtGuiWindow window(std::move(app), nullptr);
+
+    // What the load step does to the window.
+    window.SetHeightTwips(varnel_qt::kCollapsedTwips);
+    window.PlaceWinsockOnInput();
+    window.txtWinsock().SetText("Winsock Debug Log");
+    window.SetVisible(true);
+
+    const char* session[] = {
+        "Checking script (clearing output file)", "Running script", "Opening connection",
+        "Welcome to the demo host\r\n\r\nlogin: ", "Password: ", "\r\nLast login: today\r\n$ ",
+        "ls\r\nreadme.txt  notes.txt\r\n$ ", "End of script"};
+    for (const char* line : session) window.txtDebug().AppendText(std::string(line) + "\r\n");
+    const char* socket_log[] = {"OK Winsock service initialized", "OK Created winsock message window 1",
+                                "OK Registered events from socket 5", "STATE: sckConnecting",
+                                "FD_CONNECT 5", "STATE: sckConnected", "FD_READ 5",
+                                "OK Received 43 bytes", "FD_WRITE 5", "OK Sent 6 bytes", "FD_READ 5"};
+    for (const char* line : socket_log) {
+        window.txtWinsock().AppendText(std::string("\r\n") + line);
+        window.txtWinsock().MoveCaretToEnd();
+    }
+    window.txtInput().SetText("/r:demo.txt /o:out.txt");
+
+    bool ok = Save(window.Form(), folder + "/varnel-collapsed.png");
+    window.SetHeightTwips(varnel_qt::kExpandedTwips);
+    window.Form().findChild<QWidget*>("chkWinsock")->setProperty("checked", true);
+    ok = Save(window.Form(), folder + "/varnel-expanded.png") && ok;
+    return ok ? 0 : 1;
+}
