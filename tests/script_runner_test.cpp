@@ -76,7 +76,7 @@ TEST(ScriptRunner, UnknownCommandsEndTheRunWithTheirLineNumber) {
     rig.RunConnected("SEND \"x\"\r\nWAIT \"y\"\r\nNOPE\r\n");
     rig.sock.incoming.push_back("y");
     rig.runner.wsTelnet_DataArrival(1);
-    EXPECT_EQ(rig.Log().at(5), "Unrecognised command on line 3");
+    EXPECT_EQ(rig.Log().at(4), "Unrecognised command on line 3");
 }
 
 TEST(ScriptRunner, HostConnectsAndWaitsForData) {
