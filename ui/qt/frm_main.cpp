@@ -189,6 +189,7 @@ void FrmMain::PlaceWinsockOnInput() { txtWinsock_->setGeometry(txtInput_->geomet
 
 void FrmMain::Unload() {
     if (unloaded_) return;
+    unloading_by_program_ = true;
     close();
 }
 
@@ -197,7 +198,7 @@ void FrmMain::closeEvent(QCloseEvent* event) {
     event->accept();
     if (unloaded_) return;
     unloaded_ = true;
-    if (events_ != nullptr) events_->Form_QueryUnload();
+    if (events_ != nullptr && !unloading_by_program_) events_->Form_QueryUnload();
     if (on_closed_) on_closed_();
 }
 

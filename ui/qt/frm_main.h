@@ -45,7 +45,8 @@ public:
     int HeightTwips() const;
     void SetHeightTwips(int twips);
     void PlaceWinsockOnInput();
-    // Closes the window for good; Form_QueryUnload runs once, whoever closes.
+    // Closes the window for good. The program has run its unload step
+    // already; a close by the user runs Form_QueryUnload first.
     void Unload();
     bool Unloaded() const { return unloaded_; }
     // Called after the window has closed (by the user or by Unload).
@@ -79,6 +80,7 @@ private:
 
     int height_twips_ = kExpandedTwips;  // the height last set, in twips
     bool unloaded_ = false;
+    bool unloading_by_program_ = false;
     std::function<void()> on_closed_;
 };
 

@@ -1,0 +1,24 @@
+// Loads the desktop window, a separately built module (libvarnel-qt.so) that
+// lies next to the executable. Only a run that shows a window loads it, so
+// hidden runs need neither Qt's libraries nor a display.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "ui/window_module.h"
+
+inline constexpr const char* kWindowModuleName = "libvarnel-qt.so";
+
+// Loads the module from the program's folder (the folder of /proc/self/exe),
+// creates the window and connects it to the program's event loop and shell.
+// argc/argv go to the toolkit and must outlive the window. On failure:
+// nullptr, and *error holds one line saying why (the module or Qt's libraries
+// are missing, or no display can be opened).
+std::unique_ptr<IGuiWindow> LoadGuiWindow(int* argc, char** argv, IFormEvents* events,
+                                          std::string* error);
+// The same from a given module file.
+std::unique_ptr<IGuiWindow> LoadGuiWindowFrom(const std::string& modulePath, int* argc, char** argv,
+                                              IFormEvents* events, std::string* error);
+// The program's event loop and shell as the window reaches them.
+GuiPlatform ProgramGuiPlatform();
