@@ -57,6 +57,9 @@ public:
     HeadlessTextBox& DebugBox() { return txtDebug_; }
     HeadlessTextBox& InputBox() { return txtInput_; }
     HeadlessTextBox& WinsockBox() { return txtWinsock_; }
+    const HeadlessTextBox& DebugBox() const { return txtDebug_; }
+    const HeadlessTextBox& InputBox() const { return txtInput_; }
+    const HeadlessTextBox& WinsockBox() const { return txtWinsock_; }
 
     bool Visible() const override { return visible_; }
     void SetVisible(bool visible) override { visible_ = visible; }
