@@ -92,6 +92,12 @@ TEST(FormLoad, PreparesTheWindowAndTheSocket) {
 TEST(CommandLine, TheTableOfCases) {
     ProgramFolder dir;
     const std::string app = dir.path() + "/";
+    // Names with a separator resolve against the current folder: make that the scratch folder.
+    struct CurrentFolder {
+        std::filesystem::path saved = std::filesystem::current_path();
+        explicit CurrentFolder(const std::string& to) { std::filesystem::current_path(to); }
+        ~CurrentFolder() { std::filesystem::current_path(saved); }
+    } cwd(dir.path());
     struct Case {
         std::string commandLine;
         Outcome outcome;
@@ -110,6 +116,7 @@ TEST(CommandLine, TheTableOfCases) {
         {"/r:a.txt /o:out.txt", Outcome::Started, false, "a.txt", app + "out.txt", false},
         {"/r:a.txt /keep", Outcome::ScriptMissing, false, "", "", false},
         {"/r:a.txt /o:logs\\out.txt", Outcome::Started, false, "a.txt", "logs\\out.txt", false},
+        {"/r:./a.txt", Outcome::Started, false, "a.txt", "", false},
         {"/r:a.txt /o:logs/out.txt /KEEP", Outcome::Started, false, "a.txt", "logs/out.txt", true},
         {"/o:out.txt /r:a.txt", Outcome::Started, false, "a.txt", "", false},
         {"/r:a.txt /O:out.txt", Outcome::Started, false, "a.txt", "", false},
