@@ -1,8 +1,7 @@
 // The Qt main window, driven on the offscreen platform: controls, the two
-// heights, the socket-log swap, the text boxes, the handlers and the bridge
-// to the program's event loop.
+// heights, the socket-log swap, the handlers, the information box and the
+// bridge to the program's event loop.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -12,19 +11,17 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QTimer>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/message_window.h"
 #include "ui/form_events.h"
 #include "ui/qt/display_check.h"
 #include "ui/qt/qt_window.h"
 #include "ui/qt/twips.h"
 
-using namespace std::string_literals;
 using varnel_qt::FrmMain;
 using varnel_qt::QtGuiWindow;
 using varnel_qt::TwipScale;
@@ -178,67 +175,6 @@ TEST_F(QtWindowTest, ShowWinsockLogSwapsTheBoxesInOnePlace) {
     EXPECT_EQ(window.txtWinsock().Text(), "Winsock Debug Log");
 }
 
-TEST_F(QtWindowTest, LogBoxesKeepTheBytesAndShowLatin1Lines) {
-    ITextBox& log = window.txtWinsock();
-    auto* view = Control<QPlainTextEdit>("txtWinsock");
-    log.SetText("Winsock Debug Log");
-    log.AppendText("\r\nOK caf\xe9");
-    log.AppendText("\r\nsplit line\r");  // the LF of this CRLF comes with the next text
-    log.AppendText("\nlone\rCR and NUL\0!"s);
-    const std::string expected =
-        "Winsock Debug Log\r\nOK caf\xe9\r\nsplit line\r\nlone\rCR and NUL\0!"s;
-    EXPECT_EQ(log.Text(), expected);
-    EXPECT_EQ(view->toPlainText(), QString::fromUtf8("Winsock Debug Log\nOK café\nsplit line\nloneCR and NUL!"));
-    EXPECT_EQ(view->document()->blockCount(), 4);
-
-    // The input box reads back its lines joined by CRLF, whatever was typed.
-    auto* input = Control<QPlainTextEdit>("txtInput");
-    QTest::keyClicks(input, "ECHO a");
-    QTest::keyClick(input, Qt::Key_Return);
-    QTest::keyClicks(input, "ECHO ");
-    input->insertPlainText(QString::fromLatin1("\xe9"));
-    EXPECT_EQ(window.txtInput().Text(), "ECHO a\r\nECHO \xe9");
-}
-
-TEST_F(QtWindowTest, SessionLogGrowsByAppendingAndIsNeverScrolled) {
-    window.SetVisible(true);
-    ITextBox& log = window.txtDebug();
-    auto* view = Control<QPlainTextEdit>("txtDebug");
-    std::string expected;
-    for (int i = 0; i < 100000; ++i) {
-        const std::string line = "line " + std::to_string(i) + "\r\n";
-        log.AppendText(line);
-        expected += line;
-    }
-    QCoreApplication::processEvents();
-    EXPECT_EQ(log.Text(), expected);
-    EXPECT_EQ(view->document()->blockCount(), 100001);
-    EXPECT_EQ(view->document()->findBlockByNumber(99999).text(), "line 99999");
-    EXPECT_GT(view->verticalScrollBar()->maximum(), 0);
-    EXPECT_EQ(view->verticalScrollBar()->value(), 0);
-}
-
-TEST_F(QtWindowTest, CaretToEndScrollsAndLineScrollWaitsForTheLoop) {
-    window.SetVisible(true);
-    ITextBox& log = window.txtWinsock();
-    auto* view = Control<QPlainTextEdit>("txtWinsock");
-    view->show();
-    log.SetText("Winsock Debug Log");
-    for (int i = 0; i < 200; ++i) log.AppendText("\r\nFD_READ " + std::to_string(i));
-    QCoreApplication::processEvents();
-    QScrollBar* bar = view->verticalScrollBar();
-    ASSERT_GT(bar->maximum(), 10);
-    EXPECT_EQ(bar->value(), 0);
-    bar->setValue(5);
-    log.PostLineScroll(0, 2);
-    EXPECT_EQ(bar->value(), 5);  // posted, not done inside the call
-    QCoreApplication::processEvents();
-    EXPECT_EQ(bar->value(), 7);
-    log.MoveCaretToEnd();
-    EXPECT_EQ(bar->value(), bar->maximum());
-    EXPECT_EQ(view->textCursor().position(), view->document()->characterCount() - 1);
-}
-
 TEST_F(QtWindowTest, ProgramHandlersReachTheFormEvents) {
     window.SetVisible(true);
     QTest::mouseClick(Control("cmdStop"), Qt::LeftButton);
@@ -288,42 +224,50 @@ TEST_F(QtWindowTest, InformationBoxIsModalWithOnlyOk) {
     EXPECT_TRUE(modal);
 }
 
-TEST_F(QtWindowTest, ProgramLoopRunsInsideQtsLoop) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    std::string pumped, opened;
-    std::function<void()> toolkit_pump;
-    GuiPlatform platform;
-    platform.event_loop_fd = [&] { return fds[0]; };
-    platform.pump_event_loop = [&] {
-        char c = 0;
-        if (read(fds[0], &c, 1) == 1) pumped += c;
-        if (c == 'q') window.Quit(7);
-    };
-    platform.set_toolkit_pump = [&](std::function<void()> pump) { toolkit_pump = std::move(pump); };
-    platform.shell_open = [&](const std::string& target) { opened = target; };
-    window.AttachPlatform(platform);
-    ASSERT_TRUE(toolkit_pump);
+QtGuiWindow* g_window = nullptr;
+std::vector<int> g_messages;
+// A message window's procedure: records the message; 0x402 lets pending
+// events run once (as SEND does) and then ends the loop.
+win::LRESULT RecordMessage(win::HWND, win::UINT msg, win::WPARAM wParam, win::LPARAM) {
+    g_messages.push_back(static_cast<int>(wParam));
+    if (msg == 0x402) {
+        win::DoEvents();
+        g_window->Quit(static_cast<int>(wParam));
+    }
+    return 0;
+}
 
-    ASSERT_EQ(write(fds[1], "abq", 3), 3);
+TEST_F(QtWindowTest, ProgramLoopRunsInsideQtsLoopAndDoEventsRunsQts) {
+    std::string opened;
+    GuiPlatform platform{win::EventLoopFd, win::PumpEventLoop, win::SetToolkitPump,
+                         [&](const std::string& target) { opened = target; }};
+    window.AttachPlatform(platform);
+    g_window = &window;
+    g_messages.clear();
+    const win::HWND hwnd = win::CreateWindowExA(0, "STATIC", "QT_WINDOW_TEST");
+    ASSERT_NE(hwnd, 0);
+    win::SetWindowLongA(hwnd, win::GWL_WNDPROC, RecordMessage);
+    ASSERT_TRUE(win::PostMessageA(hwnd, 0x401, 1, 0));
+    ASSERT_TRUE(win::PostMessageA(hwnd, 0x401, 2, 0));
+    ASSERT_TRUE(win::PostMessageA(hwnd, 0x402, 7, 0));
     QTimer::singleShot(30000, [&] { window.Quit(-1); });  // only if the bridge is broken
     EXPECT_EQ(window.Exec(), 7);
-    EXPECT_EQ(pumped, "abq");
+    EXPECT_EQ(g_messages, (std::vector<int>{1, 2, 7}));
+    win::DestroyWindow(hwnd);
 
-    // The program's DoEvents lets Qt run its pending events (a posted line scroll).
+    // The program's DoEvents lets Qt handle its pending events (a posted line scroll).
     auto* view = Control<QPlainTextEdit>("txtWinsock");
     view->show();
     for (int i = 0; i < 100; ++i) window.txtWinsock().AppendText("\r\nline");
     QCoreApplication::processEvents();
     const int before = view->verticalScrollBar()->value();
     window.txtWinsock().PostLineScroll(0, 2);
-    toolkit_pump();
+    EXPECT_EQ(view->verticalScrollBar()->value(), before);
+    win::DoEvents();
     EXPECT_EQ(view->verticalScrollBar()->value(), before + 2);
 
     window.OpenWithShell("/opt/varnel/Readme.txt");
     EXPECT_EQ(opened, "/opt/varnel/Readme.txt");
-    close(fds[0]);
-    close(fds[1]);
 }
 
 TEST_F(QtWindowTest, ToolkitPumpIsWithdrawnWithTheWindow) {
