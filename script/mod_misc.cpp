@@ -18,6 +18,13 @@ ITextBox* g_debugBox = nullptr;
 // every other byte compares exactly.
 char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+bool HasLetter(std::string_view text) {
+    for (char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
+    }
+    return false;
+}
+
 bool EqualAt(std::string_view text, size_t pos, std::string_view find, bool exact) {
     if (exact) return text.compare(pos, find.size(), find) == 0;
     for (size_t i = 0; i < find.size(); ++i) {
@@ -45,7 +52,7 @@ bool EqualAt(std::string_view text, size_t pos, std::string_view find, bool exac
 size_t FindText(std::string_view text, std::string_view find, size_t from, bool exact) {
     if (from > text.size()) return std::string_view::npos;
     if (find.empty()) return from;
-    if (exact) return text.find(find, from);
+    if (exact || !HasLetter(find)) return text.find(find, from);
     if (find.size() > text.size()) return std::string_view::npos;
     for (size_t pos = from; pos + find.size() <= text.size(); ++pos) {
         if (EqualAt(text, pos, find, false)) return pos;
@@ -56,6 +63,7 @@ size_t FindText(std::string_view text, std::string_view find, size_t from, bool 
 size_t FindTextReverse(std::string_view text, std::string_view find, bool exact) {
     if (find.size() > text.size()) return std::string_view::npos;
     if (find.empty()) return text.size();
+    if (exact || !HasLetter(find)) return text.rfind(find);
     for (size_t pos = text.size() - find.size() + 1; pos-- > 0;) {
         if (EqualAt(text, pos, find, exact)) return pos;
     }
