@@ -56,6 +56,10 @@ int EventLoopFd();
 void PumpEventLoop();
 // A GUI toolkit registers here how to handle its own pending events; DoEvents calls it.
 void SetToolkitPump(std::function<void()> pump);
+// Waits until a message is queued or the time has passed, handling socket
+// readiness and finished lookups meanwhile (which may queue messages); dispatches
+// nothing. For bounded waits in tests and headless helpers.
+void WaitMessageTimeout(uint32_t milliseconds);
 
 // Blocks the thread; nothing is dispatched meanwhile.
 void Sleep(uint32_t milliseconds);

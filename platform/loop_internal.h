@@ -1,0 +1,41 @@
+// Internal glue between the parts of the platform layer: the event loop
+// (event_loop.cpp), the sockets (winsock.cpp) and the lookups (lookup.cpp).
+// Not for use outside platform/.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/message_window.h"
+
+namespace win::detail {
+
+// Epoll user data of the loop's own eventfd; socket entries use
+// (generation << 32) | fd and never reach this value.
+constexpr uint64_t kWakeTag = ~uint64_t{0};
+
+// The loop's epoll instance (created on first use, on the program thread).
+int LoopEpollFd();
+
+// Queues a socket notification (program thread). Remembers the socket so that
+// closesocket can purge it. False if the window does not exist.
+bool PostSocketNotification(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, int32_t socket);
+// Drops every queued notification that was posted for this socket.
+void PurgeSocketNotifications(int32_t socket);
+
+// Queues a lookup reply from the worker thread, with the finished record.
+// Thread-safe. The record is copied into the caller's buffer on the program
+// thread just before the reply is dispatched (see DeliverLookup).
+void PostLookupReply(HWND hwnd, UINT msg, int32_t handle, int32_t error, std::vector<char> record);
+
+// Implemented by the socket part: handles an epoll report for a socket.
+void OnSocketReady(uint64_t tag, uint32_t events);
+// Implemented by the lookup part, program thread: called just before a lookup
+// reply is dispatched. Returns false when the request was cancelled (the reply
+// is then dropped); otherwise copies the record (on success) into the caller's
+// buffer, forgets the request and returns true.
+bool DeliverLookup(int32_t handle, int32_t error, const std::vector<char>& record);
+// Implemented by the lookup part: a queued reply was dropped with its window.
+void ForgetLookup(int32_t handle);
+
+}  // namespace win::detail

@@ -1,0 +1,64 @@
+// Internal to the platform layer: the table of sockets that winsock.cpp
+// creates and async_select.cpp watches, and the hooks through which the
+// socket calls re-arm notifications. Program thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/winsock.h"
+
+namespace win::detail {
+
+enum class Phase { Fresh, Connecting, Connected, Listening, Failed, Datagram };
+
+struct Sock {
+    int fd = -1;
+    uint32_t generation = 0;
+    bool stream = true;
+    Phase phase = Phase::Fresh;
+    // registration
+    HWND hwnd = 0;
+    UINT msg = 0;
+    int32_t events = 0;
+    // armed flags and conditions
+    bool armRead = true;
+    bool armAccept = true;
+    bool readBlocked = false;     // data is there; nothing more is posted for it until recv/recvfrom
+    bool writeWanted = false;     // a send failed with 10035: FD_WRITE once space is free
+    bool connectPending = false;  // a connect outcome whose FD_CONNECT is still to be posted
+    int connectCode = 0;
+    bool eofSeen = false;         // the read side is finished (EOF or reset, no data left)
+    bool closePosted = false;     // FD_CLOSE has been posted (never again)
+    int pendingError = 0;         // errno of a reset/abort that a recv or send consumed
+    // epoll state
+    bool inEpoll = false;
+    uint32_t enabledMask = 0;     // interest currently enabled (0: disabled or never added)
+    uint32_t stalledMask = 0;     // interest whose last report changed nothing
+};
+
+// The tracked socket with this descriptor, or nullptr.
+Sock* FindSocket(SOCKET s);
+// Starts tracking a new descriptor (replacing a stale entry for a reused number).
+Sock& TrackSocket(int fd, bool stream);
+// Stops tracking: epoll interest and queued notifications go. False if untracked.
+bool ForgetSocket(SOCKET s);
+
+bool Registered(const Sock& k);
+// Posts a notification if the event is selected.
+void PostEvent(const Sock& k, int32_t event, int error);
+// Enables the epoll interest the socket's armed flags call for.
+void SyncInterest(Sock& k);
+// A call changed the socket's state: re-sync, also an interest that stalled.
+void Touch(Sock& k);
+// A connect finished (0 or a Windows Sockets code): FD_CONNECT (and FD_WRITE) once registered.
+void ConnectFinished(Sock& k, int code);
+// recv/recvfrom was called: FD_READ is armed again.
+void ReArmRead(SOCKET s);
+// errno values that end a connection (kept to report with FD_CLOSE).
+bool IsConnectionLoss(int err);
+
+// Sets the last error and returns SOCKET_ERROR.
+int Fail(int code);
+int FailErrno(int err);
+
+}  // namespace win::detail

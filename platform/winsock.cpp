@@ -1,0 +1,450 @@
+// Non-blocking IPv4 sockets with Windows Sockets conventions: every failure
+// returns SOCKET_ERROR (or INVALID_SOCKET) and leaves a Windows Sockets code.
+// The calls that re-enable notifications (recv, recvfrom, send, accept,
+// connect, listen) tell async_select.cpp through socket_table.h.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/loop_internal.h"
+#include "platform/platform_testing.h"
+#include "platform/socket_table.h"
+#include "platform/winsock.h"
+
+namespace win {
+
+namespace detail {
+
+int Fail(int code) {
+    WSASetLastError(code);
+    return SOCKET_ERROR;
+}
+
+int FailErrno(int err) { return Fail(WsaErrorFromErrno(err)); }
+
+}  // namespace detail
+
+namespace {
+
+using detail::Fail;
+using detail::FailErrno;
+using detail::Phase;
+using detail::Sock;
+
+int g_startups = 0;
+int g_failStartup = 0;
+int g_failCleanup = 0;
+
+bool ToSockaddr(const SOCKADDR_IN* name, int namelen, sockaddr_in* out, int* error) {
+    if (name == nullptr || namelen < static_cast<int>(sizeof(SOCKADDR_IN))) {
+        *error = 10014;
+        return false;
+    }
+    if (name->sin_family != AF_INET_WS) {
+        *error = 10047;
+        return false;
+    }
+    std::memset(out, 0, sizeof *out);
+    out->sin_family = AF_INET;
+    out->sin_port = name->sin_port;
+    out->sin_addr.s_addr = name->sin_addr;
+    return true;
+}
+
+void FromSockaddr(const sockaddr_in& in, SOCKADDR_IN* out) {
+    std::memset(out, 0, sizeof *out);
+    out->sin_family = AF_INET_WS;
+    out->sin_port = in.sin_port;
+    out->sin_addr = in.sin_addr.s_addr;
+}
+
+bool CheckAddressOut(SOCKADDR_IN* addr, int* addrlen) {
+    if (addr == nullptr) return true;
+    return addrlen != nullptr && *addrlen >= static_cast<int>(sizeof(SOCKADDR_IN));
+}
+
+bool MapFlags(int flags, int* out) {
+    int f = 0;
+    if (flags & 1) f |= MSG_OOB;
+    if (flags & MSG_PEEK_WS) f |= MSG_PEEK;
+    if (flags & 4) f |= MSG_DONTROUTE;
+    if (flags & ~7) return false;
+    *out = f;
+    return true;
+}
+
+// One datagram through recvmsg, so that a truncated datagram reports 10040.
+int ReceiveDatagram(SOCKET s, char* buf, int len, int flags, SOCKADDR_IN* from, int* fromlen) {
+    sockaddr_in peer{};
+    iovec iov{buf, static_cast<size_t>(len)};
+    msghdr mh{};
+    mh.msg_name = &peer;
+    mh.msg_namelen = sizeof peer;
+    mh.msg_iov = &iov;
+    mh.msg_iovlen = 1;
+    ssize_t n;
+    do {
+        n = ::recvmsg(s, &mh, flags | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    int err = errno;
+    detail::ReArmRead(s);
+    if (n < 0) return FailErrno(err);
+    if (from != nullptr && mh.msg_namelen >= sizeof(sockaddr_in)) {
+        FromSockaddr(peer, from);
+        *fromlen = sizeof(SOCKADDR_IN);
+    }
+    if (mh.msg_flags & MSG_TRUNC) return Fail(10040);
+    return static_cast<int>(n);
+}
+
+}  // namespace
+
+// ---- start-up ----
+
+int WSAStartup(uint16_t versionRequested, WSADATA* data) {
+    detail::LoopEpollFd();  // the loop belongs to the thread that starts the sockets interface
+    if (g_failStartup != 0) {
+        int code = g_failStartup;
+        g_failStartup = 0;
+        return code;
+    }
+    if ((versionRequested & 0xFF) == 0) return 10092;
+    if (data == nullptr) return 10014;
+    uint8_t major = versionRequested & 0xFF;
+    uint8_t minor = versionRequested >> 8;
+    data->wVersion = (major > 2 || (major == 2 && minor > 2)) ? 0x0202 : versionRequested;
+    data->wHighVersion = 0x0202;
+    ++g_startups;
+    return 0;
+}
+
+int WSACleanup() {
+    if (g_failCleanup != 0) {
+        int code = g_failCleanup;
+        g_failCleanup = 0;
+        return Fail(code);
+    }
+    if (g_startups == 0) return Fail(10093);
+    --g_startups;
+    return 0;
+}
+
+// ---- sockets ----
+
+SOCKET socket(int af, int type, int protocol) {
+    if (af != AF_INET_WS) return Fail(10047);
+    int t;
+    if (type == SOCK_STREAM_WS) {
+        t = SOCK_STREAM;
+    } else if (type == SOCK_DGRAM_WS) {
+        t = SOCK_DGRAM;
+    } else {
+        return Fail(10044);
+    }
+    int p;
+    if (protocol == 0) {
+        p = 0;
+    } else if (protocol == IPPROTO_TCP_WS) {
+        p = IPPROTO_TCP;
+    } else if (protocol == IPPROTO_UDP_WS) {
+        p = IPPROTO_UDP;
+    } else {
+        return Fail(10043);
+    }
+    int fd = ::socket(AF_INET, t | SOCK_NONBLOCK | SOCK_CLOEXEC, p);
+    if (fd < 0) return FailErrno(errno);
+    detail::TrackSocket(fd, t == SOCK_STREAM);
+    return fd;
+}
+
+int closesocket(SOCKET s) {
+    if (!detail::ForgetSocket(s)) {
+        int type;
+        socklen_t len = sizeof type;
+        if (s < 0 || ::getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &len) < 0) return Fail(10038);
+        detail::PurgeSocketNotifications(s);
+    }
+    // Descriptor numbers are reused at once: the queued notifications went with the entry.
+    if (::close(s) < 0 && errno != EINTR) return FailErrno(errno);
+    return 0;
+}
+
+int bind(SOCKET s, const SOCKADDR_IN* name, int namelen) {
+    sockaddr_in a;
+    int error;
+    if (!ToSockaddr(name, namelen, &a, &error)) return Fail(error);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) return FailErrno(errno);
+    return 0;
+}
+
+int connect(SOCKET s, const SOCKADDR_IN* name, int namelen) {
+    sockaddr_in a;
+    int error;
+    if (!ToSockaddr(name, namelen, &a, &error)) return Fail(error);
+    int r = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int err = r < 0 ? errno : 0;
+    Sock* k = detail::FindSocket(s);
+    if (k == nullptr || !k->stream) {
+        if (r == 0) return 0;
+        return FailErrno(err);
+    }
+    if (r == 0) {
+        detail::ConnectFinished(*k, 0);
+        detail::Touch(*k);
+        return Fail(10035);
+    }
+    switch (err) {
+        case EINPROGRESS:
+        case EINTR:
+            k->phase = Phase::Connecting;
+            k->connectPending = false;
+            detail::Touch(*k);
+            return Fail(10035);
+        case ECONNREFUSED:
+        case ETIMEDOUT:
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+        case EHOSTDOWN:
+        case ECONNRESET:
+        case ECONNABORTED:
+            // Refused at once (Linux does so for loopback): reported like an
+            // asynchronous failure, as FD_CONNECT with the code.
+            detail::ConnectFinished(*k, WsaErrorFromErrno(err));
+            return Fail(10035);
+        default:
+            return FailErrno(err);
+    }
+}
+
+int listen(SOCKET s, int backlog) {
+    if (::listen(s, backlog) < 0) return FailErrno(errno);
+    if (Sock* k = detail::FindSocket(s)) {
+        k->phase = Phase::Listening;
+        k->armAccept = true;
+        detail::Touch(*k);
+    }
+    return 0;
+}
+
+SOCKET accept(SOCKET s, SOCKADDR_IN* addr, int* addrlen) {
+    if (!CheckAddressOut(addr, addrlen)) return Fail(10014);
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    int fd;
+    do {
+        fd = ::accept4(s, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    int err = errno;
+    if (Sock* k = detail::FindSocket(s)) {  // re-armed, also when accept fails
+        k->armAccept = true;
+        detail::Touch(*k);
+    }
+    if (fd < 0) return FailErrno(err);
+    Sock& n = detail::TrackSocket(fd, true);
+    n.phase = Phase::Connected;
+    if (Sock* listener = detail::FindSocket(s); listener != nullptr && detail::Registered(*listener)) {
+        n.hwnd = listener->hwnd;
+        n.msg = listener->msg;
+        n.events = listener->events;
+        detail::PostEvent(n, FD_WRITE, 0);
+        detail::SyncInterest(n);
+    }
+    if (addr != nullptr) {
+        FromSockaddr(peer, addr);
+        *addrlen = sizeof(SOCKADDR_IN);
+    }
+    return fd;
+}
+
+int send(SOCKET s, const char* buf, int len, int flags) {
+    if (len < 0) return Fail(10022);
+    if (buf == nullptr && len > 0) return Fail(10014);
+    int f;
+    if (!MapFlags(flags, &f) || (f & MSG_PEEK)) return Fail(10045);
+    Sock* k = detail::FindSocket(s);
+    if (k != nullptr && k->stream && (k->phase == Phase::Fresh || k->phase == Phase::Listening ||
+                                      k->phase == Phase::Connecting || k->phase == Phase::Failed))
+        return Fail(10057);
+    ssize_t n;
+    do {
+        n = ::send(s, buf, static_cast<size_t>(len), f | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0) return static_cast<int>(n);
+    int err = errno;
+    if (k != nullptr) {
+        if (err == EAGAIN || err == EWOULDBLOCK) {
+            k->writeWanted = true;
+            detail::Touch(*k);
+        } else if (detail::IsConnectionLoss(err) && k->pendingError == 0) {
+            k->pendingError = err;
+        }
+    }
+    return FailErrno(err);
+}
+
+int recv(SOCKET s, char* buf, int len, int flags) {
+    if (len < 0) return Fail(10022);
+    if (buf == nullptr && len > 0) return Fail(10014);
+    int f;
+    if (!MapFlags(flags, &f)) return Fail(10045);
+    Sock* k = detail::FindSocket(s);
+    if (k != nullptr && !k->stream) return ReceiveDatagram(s, buf, len, f, nullptr, nullptr);
+    ssize_t n;
+    do {
+        n = ::recv(s, buf, static_cast<size_t>(len), f | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    int err = errno;
+    if (k != nullptr && n < 0 && detail::IsConnectionLoss(err) && k->pendingError == 0) k->pendingError = err;
+    detail::ReArmRead(s);
+    if (n < 0) return FailErrno(err);
+    return static_cast<int>(n);
+}
+
+int sendto(SOCKET s, const char* buf, int len, int flags, const SOCKADDR_IN* to, int tolen) {
+    if (len < 0) return Fail(10022);
+    if (buf == nullptr && len > 0) return Fail(10014);
+    int f;
+    if (!MapFlags(flags, &f) || (f & MSG_PEEK)) return Fail(10045);
+    Sock* k = detail::FindSocket(s);
+    if (k != nullptr && k->stream) return send(s, buf, len, flags);
+    sockaddr_in a;
+    int error;
+    if (!ToSockaddr(to, tolen, &a, &error)) return Fail(error);
+    ssize_t n;
+    do {
+        n = ::sendto(s, buf, static_cast<size_t>(len), f | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&a),
+                     sizeof a);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0) return static_cast<int>(n);
+    int err = errno;
+    if (k != nullptr && (err == EAGAIN || err == EWOULDBLOCK)) {
+        k->writeWanted = true;
+        detail::Touch(*k);
+    }
+    return FailErrno(err);
+}
+
+int recvfrom(SOCKET s, char* buf, int len, int flags, SOCKADDR_IN* from, int* fromlen) {
+    if (len < 0) return Fail(10022);
+    if (buf == nullptr && len > 0) return Fail(10014);
+    if (!CheckAddressOut(from, fromlen)) return Fail(10014);
+    int f;
+    if (!MapFlags(flags, &f)) return Fail(10045);
+    Sock* k = detail::FindSocket(s);
+    if (k == nullptr || !k->stream) return ReceiveDatagram(s, buf, len, f, from, fromlen);
+    return recv(s, buf, len, flags);  // a stream socket ignores the address
+}
+
+int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
+    if (optval == nullptr || optlen == nullptr || *optlen < 4) return Fail(10014);
+    if (level != SOL_SOCKET_WS) return Fail(10042);
+    int value = 0;
+    socklen_t len = sizeof value;
+    int name;
+    switch (optname) {
+        case SO_SNDBUF_WS: name = SO_SNDBUF; break;
+        case SO_RCVBUF_WS: name = SO_RCVBUF; break;
+        case SO_BROADCAST_WS: name = SO_BROADCAST; break;
+        case SO_MAX_MSG_SIZE_WS: {
+            int type;
+            socklen_t tl = sizeof type;
+            if (::getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &tl) < 0) return FailErrno(errno);
+            value = 65507;  // the largest UDP payload over IPv4
+            std::memcpy(optval, &value, 4);
+            *optlen = 4;
+            return 0;
+        }
+        default: return Fail(10042);
+    }
+    if (::getsockopt(s, SOL_SOCKET, name, &value, &len) < 0) return FailErrno(errno);
+    std::memcpy(optval, &value, 4);
+    *optlen = 4;
+    return 0;
+}
+
+int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen) {
+    if (optval == nullptr || optlen < 4) return Fail(10014);
+    if (level != SOL_SOCKET_WS) return Fail(10042);
+    int name;
+    switch (optname) {
+        case SO_SNDBUF_WS: name = SO_SNDBUF; break;
+        case SO_RCVBUF_WS: name = SO_RCVBUF; break;
+        case SO_BROADCAST_WS: name = SO_BROADCAST; break;
+        default: return Fail(10042);
+    }
+    int value;
+    std::memcpy(&value, optval, 4);
+    if (name == SO_BROADCAST) value = value != 0 ? 1 : 0;
+    if (::setsockopt(s, SOL_SOCKET, name, &value, sizeof value) < 0) return FailErrno(errno);
+    return 0;
+}
+
+int getsockname(SOCKET s, SOCKADDR_IN* name, int* namelen) {
+    if (name == nullptr || !CheckAddressOut(name, namelen)) return Fail(10014);
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) < 0) return FailErrno(errno);
+    if (a.sin_port == 0 && a.sin_addr.s_addr == 0) return Fail(10022);  // not bound
+    FromSockaddr(a, name);
+    *namelen = sizeof(SOCKADDR_IN);
+    return 0;
+}
+
+int getpeername(SOCKET s, SOCKADDR_IN* name, int* namelen) {
+    if (name == nullptr || !CheckAddressOut(name, namelen)) return Fail(10014);
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (::getpeername(s, reinterpret_cast<sockaddr*>(&a), &len) < 0) return FailErrno(errno);
+    FromSockaddr(a, name);
+    *namelen = sizeof(SOCKADDR_IN);
+    return 0;
+}
+
+int ioctlsocket(SOCKET s, int32_t cmd, uint32_t* argp) {
+    if (argp == nullptr) return Fail(10014);
+    if (cmd == FIONREAD_WS) {
+        int count = 0;
+        if (::ioctl(s, FIONREAD, &count) < 0) return FailErrno(errno);
+        *argp = static_cast<uint32_t>(count);
+        return 0;
+    }
+    if (cmd == static_cast<int32_t>(0x8004667E)) {  // FIONBIO: sockets of this layer are always non-blocking
+        Sock* k = detail::FindSocket(s);
+        if (k == nullptr) return Fail(10038);
+        if (*argp == 0 && detail::Registered(*k)) return Fail(10022);
+        return 0;
+    }
+    return Fail(10022);
+}
+
+uint32_t inet_addr(const std::string& dotted) { return ::inet_addr(dotted.c_str()); }
+
+std::string inet_ntoa(uint32_t address) {
+    const auto* b = reinterpret_cast<const unsigned char*>(&address);
+    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+           std::to_string(b[3]);
+}
+
+int gethostname(char* name, int namelen) {
+    if (name == nullptr || namelen <= 0) return Fail(10014);
+    char buf[256] = {};
+    if (::gethostname(buf, sizeof buf - 1) < 0) return FailErrno(errno);
+    size_t n = std::strlen(buf);
+    if (static_cast<int>(n) + 1 > namelen) return Fail(10014);
+    std::memcpy(name, buf, n + 1);
+    return 0;
+}
+
+namespace testing {
+
+void FailNextWSAStartup(int code) { g_failStartup = code; }
+void FailNextWSACleanup(int code) { g_failCleanup = code; }
+
+}  // namespace testing
+
+}  // namespace win
