@@ -28,9 +28,12 @@ void CSocketKit::PostSocket(int32_t notification, int32_t errorCode) {
             if (RecvDataToBuffer() <= 0) return;
             if (events_) events_->DataArrival(static_cast<int32_t>(receiveBuffer_.Size()));
         } else if (IsUDP() && state_ == sckOpen) {
+            // The datagram announced is dropped unless the handler took one:
+            // a datagram queued behind the one it read is never thrown away.
+            const uint64_t takenBefore = datagramsTaken_;
             int32_t pending = GetBytesPending();
             if (pending > 0 && events_) events_->DataArrival(pending);
-            DiscardDatagram();
+            if (datagramsTaken_ == takenBefore) DiscardDatagram();
         } else {
             Log("Buffer Status: Omitting FD_READ");
         }

@@ -183,7 +183,7 @@ private:
                   bool peek, const std::string& source);
     int32_t RecvData(VbVariant& data, bool peek, std::optional<int32_t> varType,
                      std::optional<VbVariant> maxLen);
-    std::string TakeReceivedBytes(int32_t count, bool peek, int32_t& errorCode);
+    void TakeReceivedBytes(int32_t count, bool peek, int32_t& errorCode, std::string& out);
     int32_t RecvDataToBuffer();
     void DiscardDatagram();
 
@@ -212,6 +212,7 @@ private:
     std::unique_ptr<char[]> readChunk_;       // scratch space of one TCP receive call
     size_t readChunkSize_ = 0;
     bool isAcceptHolder_ = false;
+    uint64_t datagramsTaken_ = 0;             // UDP reads that consumed a datagram
     std::map<std::string, int32_t> pendingResolutions_;
     CSocketKitEvents* events_ = nullptr;
 };

@@ -65,14 +65,18 @@ int32_t CSocketKit::RecvData(VbVariant& data, bool peek, std::optional<int32_t> 
             }
             count = limit > available ? available : VbVariant::RoundToLong(limit).value_or(available);
         }
-        std::string bytes = TakeReceivedBytes(count, peek, errorCode);
+        // The variable's own storage is reused, so that a reader taking the
+        // data in every DataArrival does not allocate anew each time.
+        std::string bytes = data.TakeBytes();
+        TakeReceivedBytes(count, peek, errorCode, bytes);
         data = type == VbVariant::vbString ? VbVariant::String(std::move(bytes))
                                            : VbVariant::ByteArray(std::move(bytes));
     } else {
         int32_t size = wire::FixedSize(static_cast<uint16_t>(type));
         if (size == 0) Fail(ErrUnsupportedType, "CSocketKit.RecvData", kDescUnsupportedType);
         if (available < size) return 0;
-        std::string bytes = TakeReceivedBytes(size, peek, errorCode);
+        std::string bytes;
+        TakeReceivedBytes(size, peek, errorCode, bytes);
         data = wire::DecodeFixed(static_cast<uint16_t>(type), bytes);
         count = size;
     }
@@ -80,21 +84,24 @@ int32_t CSocketKit::RecvData(VbVariant& data, bool peek, std::optional<int32_t> 
     return count;
 }
 
-std::string CSocketKit::TakeReceivedBytes(int32_t count, bool peek, int32_t& errorCode) {
+// The first count bytes (TCP: of the receive buffer; UDP: of the waiting
+// datagram, recording its sender) into out; the error code of a UDP read.
+void CSocketKit::TakeReceivedBytes(int32_t count, bool peek, int32_t& errorCode, std::string& out) {
     errorCode = 0;
     if (!IsUDP()) {
-        if (peek) return std::string(receiveBuffer_.Front(static_cast<size_t>(count)));
-        return receiveBuffer_.Take(static_cast<size_t>(count));
+        out.assign(receiveBuffer_.Front(static_cast<size_t>(count)));
+        if (!peek) receiveBuffer_.Drop(static_cast<size_t>(count));
+        return;
     }
-    std::string buffer(static_cast<size_t>(count), '\0');
+    out.assign(static_cast<size_t>(count), '\0');
     win::SOCKADDR_IN sender{};
     int length = sizeof sender;
-    if (win::recvfrom(socketHandle_, buffer.data(), count, peek ? win::MSG_PEEK_WS : 0, &sender, &length) ==
+    if (win::recvfrom(socketHandle_, out.data(), count, peek ? win::MSG_PEEK_WS : 0, &sender, &length) ==
         win::SOCKET_ERROR) {
         errorCode = win::WSAGetLastError();
     }
+    if (!peek) ++datagramsTaken_;
     ReadSocketAddress(sender, remotePort_, remoteHostIP_);
-    return buffer;
 }
 
 // One receive call into the receive buffer; the number of bytes received.
@@ -116,6 +123,7 @@ int32_t CSocketKit::RecvDataToBuffer() {
 }
 
 void CSocketKit::DiscardDatagram() {
+    ++datagramsTaken_;
     char scratch = 0;
     win::recv(socketHandle_, &scratch, 1, 0);
 }

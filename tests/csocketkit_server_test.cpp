@@ -1,0 +1,399 @@
+// CSocketKit server side and UDP: Listen, the accept hand-over through
+// accept holders, unaccepted connections, refused accepts, UDP datagrams one
+// per SendData, reads that record the sender, and all 256 byte values from one
+// object to another over TCP and UDP.
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/csocketkit_support.h"
+
+using namespace sktest;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+std::string N(int64_t value) { return std::to_string(value); }
+
+std::string AllByteValues() {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
+    return bytes;
+}
+
+// A plain TCP client connected to 127.0.0.1:port.
+Fd PlainClient(int32_t port, uint16_t* localPort = nullptr) {
+    Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    EXPECT_EQ(::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    if (localPort) {
+        socklen_t length = sizeof address;
+        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
+        *localPort = ntohs(address.sin_port);
+    }
+    return fd;
+}
+
+// A plain UDP socket bound to 127.0.0.1 at an ephemeral port.
+Fd PlainUdp(uint16_t& port) {
+    Fd fd(::socket(AF_INET, SOCK_DGRAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+void SendDatagram(const Fd& fd, int32_t port, const std::string& bytes) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    ASSERT_EQ(::sendto(fd.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+              static_cast<ssize_t>(bytes.size()));
+}
+
+class ServerTest : public SocketTest {
+protected:
+    // A listener on 127.0.0.1 at a port the platform chooses.
+    void StartListener(const std::string& remoteHost = "") {
+        listener = CSocketKit::Create();
+        listener->SetEventReceiver(&listenerLog);
+        listener->SetRemoteHost(remoteHost);
+        listener->Bind(0, "127.0.0.1");
+        listener->Listen();
+        port = listener->LocalPort();
+    }
+
+    EventLog listenerLog;
+    std::shared_ptr<CSocketKit> listener;
+    int32_t port = 0;
+};
+
+}  // namespace
+
+// ---- Listening ---------------------------------------------------------------
+
+TEST_F(ServerTest, ListenOnTheLocalHostsAddress) {
+    auto sock = CSocketKit::Create();
+    std::string localIP = sock->LocalIP();
+    size_t mark = box.Mark();
+    sock->Listen();
+    int32_t s = sock->SocketHandle();
+    int32_t chosen = sock->LocalPort();
+    EXPECT_GT(chosen, 0);
+    EXPECT_EQ(box.Since(mark),
+              Lines({"OK Created socket: " + N(s), "Winsock buffer size for sends: " + N(sock->SendBufferSize()),
+                     "Winsock buffer size for receives: " + N(sock->ReceiveBufferSize()),
+                     "OK Created socket collection",
+                     "OK Created winsock message window " + N(modSocketKit::MessageWindowHandle()),
+                     "OK Registered events from socket " + N(s), "OK Bind HOST: " + localIP + " PORT: " + N(chosen),
+                     "STATE: sckListening"}));
+    EXPECT_EQ(sock->LocalIP(), localIP);
+    EXPECT_VBERROR(sock->Listen(), 40020, "CSocketKit.Listen", kDescInvalidOperation);
+
+    auto udp = CSocketKit::Create();
+    udp->SetProtocol(sckUDP);
+    EXPECT_VBERROR(udp->Listen(), 10045, "CSocketKit.Listen", "Operation not supported.");
+    EXPECT_EQ(udp->State(), sckClosed);
+}
+
+TEST_F(ServerTest, BindThenListenBindsOnce) {
+    size_t mark = box.Mark();
+    StartListener();
+    int binds = 0;
+    for (const std::string& line : box.Since(mark)) binds += line.rfind("OK Bind HOST: ", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(binds, 1);
+    EXPECT_EQ(box.Lines().back(), "STATE: sckListening");
+    EXPECT_EQ(listener->LocalIP(), "127.0.0.1");
+}
+
+// ---- Accepting -----------------------------------------------------------------
+
+TEST_F(ServerTest, AcceptInConnectionRequest) {
+    StartListener("before");   // restored after the event
+    const int32_t l = listener->SocketHandle();
+    EventLog acceptorLog;
+    auto acceptor = CSocketKit::Create();
+    acceptor->SetEventReceiver(&acceptorLog);
+    int32_t requested = -1;
+    Lines during;
+    listenerLog.onConnectionRequest = [&](int32_t id) {
+        requested = id;
+        during = {listener->RemoteHost(), listener->RemoteHostIP(), N(listener->RemotePort())};
+        acceptor->Accept(id);
+    };
+    size_t mark = box.Mark();
+    uint16_t clientPort = 0;
+    Fd client = PlainClient(port, &clientPort);
+    PumpUntil([&] { return requested != -1; });
+    int32_t n = requested;
+    EXPECT_EQ(during, Lines({"", "127.0.0.1", N(clientPort)}));
+    EXPECT_EQ(listener->RemoteHost(), "before");
+    EXPECT_EQ(listener->RemoteHostIP(), "");
+    EXPECT_EQ(listener->RemotePort(), 0);
+    EXPECT_EQ(listener->State(), sckListening);
+
+    EXPECT_EQ(acceptor->State(), sckConnected);
+    EXPECT_EQ(acceptor->SocketHandle(), n);
+    EXPECT_EQ(acceptor->RemoteHostIP(), "127.0.0.1");
+    EXPECT_EQ(acceptor->RemoteHost(), "");
+    EXPECT_EQ(acceptor->RemotePort(), clientPort);
+    EXPECT_EQ(acceptor->LocalPort(), port);
+    EXPECT_FALSE(acceptor->IsAcceptHolder());
+    EXPECT_FALSE(modSocketKit::IsAcceptRegistered(n));
+
+    Lines lines = box.Since(mark);
+    ASSERT_GE(lines.size(), 7u);
+    EXPECT_EQ(lines[0], "FD_ACCEPT " + N(l));
+    EXPECT_EQ(lines[1], "OK Created accept collection");
+    EXPECT_TRUE(box.Contains(mark, "OK Accepted socket: " + N(n)));
+    EXPECT_TRUE(box.Contains(mark, "OK Destroyed accept collection"));
+    EXPECT_FALSE(box.Contains(mark, "OK Closed accepted socket: " + N(n)));
+    EXPECT_TRUE(box.ScrolledAfter(mark, "STATE: sckConnected"));   // the adopting object's line
+
+    // The connection works both ways and belongs to the acceptor now.
+    SendAll(client, "ping");
+    PumpUntil([&] { return acceptor->BytesReceived() == 4; });
+    EXPECT_EQ(acceptorLog.events, Lines({"DataArrival 4"}));
+    acceptor->SendData("pong");
+    SetNonBlocking(client);
+    std::string got;
+    PumpUntil([&] {
+        DrainInto(client, got);
+        return got.size() >= 4;
+    });
+    EXPECT_EQ(got, "pong");
+}
+
+TEST_F(ServerTest, EarlyDataAndEarlyCloseTravelWithTheConnection) {
+    StartListener();
+    EventLog acceptorLog;
+    auto acceptor = CSocketKit::Create();
+    acceptor->SetEventReceiver(&acceptorLog);
+    VbVariant early{std::string()};
+    acceptorLog.onDataArrival = [&](int32_t) { acceptor->GetData(early); };
+    int32_t users = 0;
+    listenerLog.onConnectionRequest = [&](int32_t id) {
+        // Let the parked connection see its data and the peer's close first.
+        std::shared_ptr<CSocketKit> holder = modSocketKit::GetAcceptHolder(id);
+        EXPECT_TRUE(holder->IsAcceptHolder());
+        PumpUntil([&] { return holder->State() == sckClosing; });
+        EXPECT_VBERROR(holder->PeekData(early), 40006, "CSocketKit.PeekData", kDescWrongState);
+        holder.reset();
+        users = modSocketKit::ServiceUserCount();
+        acceptor->Accept(id);
+    };
+    size_t mark = box.Mark();
+    Fd client = PlainClient(port);
+    SendAll(client, "early");
+    client.Close();
+    PumpUntil([&] { return acceptor->State() == sckClosing; });
+    EXPECT_EQ(acceptorLog.events, Lines({"DataArrival 5", "CloseSck"}));
+    EXPECT_EQ(early.Bytes(), "early");
+    EXPECT_TRUE(box.Contains(mark, "OK Bytes obtained from buffer: 5"));   // the holder handing over
+    EXPECT_EQ(modSocketKit::ServiceUserCount(), users - 1);                // the holder is gone
+    acceptor->CloseSck();
+    EXPECT_EQ(acceptor->State(), sckClosed);
+}
+
+TEST_F(ServerTest, UnacceptedConnectionIsClosed) {
+    StartListener();
+    int32_t users = modSocketKit::ServiceUserCount();
+    int32_t requested = -1;
+    listenerLog.onConnectionRequest = [&](int32_t id) { requested = id; };
+    size_t mark = box.Mark();
+    Fd client = PlainClient(port);
+    PumpUntil([&] { return requested != -1; });
+    Lines lines = box.Since(mark);
+    EXPECT_EQ(lines.back(), "OK Closed accepted socket: " + N(requested));
+    EXPECT_EQ(lines[lines.size() - 2], "OK Destroyed accept collection");
+    EXPECT_TRUE(box.Contains(mark, "OK Accepted socket: " + N(requested)));
+    EXPECT_FALSE(modSocketKit::IsAcceptRegistered(requested));
+    EXPECT_FALSE(modSocketKit::IsSocketRegistered(requested));
+    EXPECT_EQ(modSocketKit::ServiceUserCount(), users);
+    std::string rest;
+    SetNonBlocking(client);
+    PumpUntil([&] { return !DrainInto(client, rest); });
+    EXPECT_EQ(listener->State(), sckListening);
+}
+
+TEST_F(ServerTest, RefusedAcceptKeepsNoHandle) {
+    Fd peer;
+    EventLog log;
+    auto owner = ConnectedPair(peer, log);
+    auto other = CSocketKit::Create();
+    EXPECT_VBERROR(other->Accept(owner->SocketHandle()), 40006, "CSocketKit.Accept", kDescWrongState);
+    EXPECT_EQ(other->SocketHandle(), -1);
+    EXPECT_EQ(other->State(), sckClosed);
+    other->CloseSck();   // must not touch the owner's socket
+    EXPECT_TRUE(modSocketKit::IsSocketRegistered(owner->SocketHandle()));
+    owner->SendData("still mine");
+    SetNonBlocking(peer);
+    std::string got;
+    PumpUntil([&] {
+        DrainInto(peer, got);
+        return got.size() >= 10;
+    });
+    EXPECT_EQ(got, "still mine");
+    EXPECT_VBERROR(owner->Accept(5), 40020, "CSocketKit.Accept", kDescInvalidOperation);
+}
+
+TEST_F(ServerTest, AllByteValuesBetweenTwoObjects) {
+    StartListener();
+    EventLog serverLog;
+    auto server = CSocketKit::Create();
+    server->SetEventReceiver(&serverLog);
+    listenerLog.onConnectionRequest = [&](int32_t id) { server->Accept(id); };
+    EventLog clientLog;
+    auto client = CSocketKit::Create();
+    client->SetEventReceiver(&clientLog);
+    client->Connect("127.0.0.1", port);
+    PumpUntil([&] { return client->State() == sckConnected && server->State() == sckConnected; });
+    const std::string bytes = AllByteValues();
+    client->SendData(bytes);
+    PumpUntil([&] { return server->BytesReceived() == 256; });
+    VbVariant text{std::string()};
+    server->GetData(text);
+    EXPECT_EQ(text.Bytes(), bytes);
+    server->SendData(text);
+    PumpUntil([&] { return client->BytesReceived() == 256; });
+    VbVariant back{std::string()};
+    client->GetData(back);
+    EXPECT_EQ(back.Bytes(), bytes);
+}
+
+// ---- UDP -------------------------------------------------------------------------
+
+TEST_F(ServerTest, UdpOneDatagramPerSend) {
+    uint16_t plainPort = 0;
+    Fd plain = PlainUdp(plainPort);
+    EventLog log;
+    auto udp = CSocketKit::Create();
+    udp->SetEventReceiver(&log);
+    udp->SetProtocol(sckUDP);
+    udp->SetRemoteHost("127.0.0.1");
+    udp->SetRemotePort(plainPort);
+    size_t mark = box.Mark();
+    udp->SendData("first");
+    udp->SendData(VbVariant::Long(258));
+    int opens = 0;
+    for (const std::string& line : box.Since(mark)) opens += line == "STATE: sckOpen" ? 1 : 0;
+    EXPECT_EQ(opens, 2);
+    EXPECT_EQ(box.Lines().back(), "STATE: sckOpen");
+    char buffer[100];
+    EXPECT_EQ(::recv(plain.get(), buffer, sizeof buffer, 0), 5);
+    EXPECT_EQ(std::string(buffer, 5), "first");
+    EXPECT_EQ(::recv(plain.get(), buffer, sizeof buffer, 0), 4);
+    EXPECT_EQ(std::string(buffer, 4), std::string("\x02\x01\x00\x00", 4));
+    PumpAWhile();
+    EXPECT_TRUE(log.events.empty());   // no SendProgress, no SendComplete
+
+    // Without a destination: 10047, the buffer emptied, still open.
+    udp->SetRemoteHost("");
+    EXPECT_VBERROR(udp->SendData("lost"), 10047, "CSocketKit.SendBufferedDataUDP",
+                   "Address family not supported by protocol family.");
+    EXPECT_EQ(udp->BytesWaitingToSend(), 0);
+    EXPECT_EQ(udp->State(), sckOpen);
+    udp->SetRemoteHost("no-such-host.invalid");
+    EXPECT_VBERROR(udp->SendData("lost"), 40014, "CSocketKit.SendBufferedDataUDP", kDescInvalidArgument);
+}
+
+TEST_F(ServerTest, UdpReadsRecordTheSender) {
+    uint16_t plainPort = 0;
+    Fd plain = PlainUdp(plainPort);
+    EventLog log;
+    auto udp = CSocketKit::Create();
+    udp->SetEventReceiver(&log);
+    udp->SetProtocol(sckUDP);
+    udp->Bind(0, "127.0.0.1");
+    udp->SetRemoteHost("somewhere");
+    std::vector<std::string> reads;
+    log.onDataArrival = [&](int32_t) {
+        VbVariant data{std::string()};
+        udp->GetData(data);
+        reads.push_back(data.Bytes() + "|" + udp->RemoteHost() + "|" + udp->RemoteHostIP() + "|" +
+                        N(udp->RemotePort()));
+    };
+    // Two datagrams queued at once: the second is not lost behind the first.
+    SendDatagram(plain, udp->LocalPort(), "one");
+    SendDatagram(plain, udp->LocalPort(), "two");
+    PumpUntil([&] { return reads.size() == 2; });
+    const std::string from = "|127.0.0.1|" + N(plainPort);
+    EXPECT_EQ(reads, Lines({"one|" + from, "two|" + from}));
+    EXPECT_EQ(log.events, Lines({"DataArrival 3", "DataArrival 3"}));
+
+    // Reply to the sender recorded by the read.
+    udp->SetRemoteHost(udp->RemoteHostIP());
+    udp->SendData(AllByteValues());
+    char buffer[300];
+    ASSERT_EQ(::recv(plain.get(), buffer, sizeof buffer, 0), 256);
+    EXPECT_EQ(std::string(buffer, 256), AllByteValues());
+
+    // A datagram nobody reads is dropped after its DataArrival.
+    log.onDataArrival = nullptr;
+    SendDatagram(plain, udp->LocalPort(), "unread");
+    PumpUntil([&] { return log.Count("DataArrival") == 3; });
+    PumpAWhile();
+    EXPECT_EQ(udp->BytesReceived(), 0);
+    size_t mark = box.Mark();
+    VbVariant data;
+    udp->GetData(data);   // nothing waiting: returns at once, writes nothing
+    EXPECT_TRUE(data.IsEmpty());
+    EXPECT_EQ(box.Since(mark), Lines{});
+}
+
+// Reads outside any handler: the test waits without handling messages, so
+// each datagram is still queued when it is read.
+TEST_F(ServerTest, UdpShortReads) {
+    uint16_t plainPort = 0;
+    Fd plain = PlainUdp(plainPort);
+    auto udp = CSocketKit::Create();
+    udp->SetProtocol(sckUDP);
+    VbVariant data;
+    EXPECT_VBERROR(udp->GetData(data), 40006, "CSocketKit.GetData", kDescWrongState);
+    udp->Bind(0, "127.0.0.1");
+    auto waitForDatagram = [&] {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (udp->BytesReceived() == 0) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no datagram";
+            usleep(200);
+        }
+    };
+    SendDatagram(plain, udp->LocalPort(), std::string("\x02\x01\x00\x00", 4) + "ABCDEF");
+    waitForDatagram();
+    EXPECT_EQ(udp->BytesReceived(), 10);
+    size_t mark = box.Mark();
+    EXPECT_VBERROR(udp->GetData(data, VbVariant::vbLong), 10040, "CSocketKit.RecvData", "Message too long.");
+    EXPECT_EQ(data.VarType(), VbVariant::vbLong);
+    EXPECT_EQ(data.LongValue(), 258);
+    EXPECT_EQ(udp->BytesReceived(), 0);   // the rest of the datagram is gone
+    EXPECT_EQ(box.Since(mark), Lines{});  // a failing read writes no line
+    EXPECT_EQ(udp->RemotePort(), plainPort);
+    EXPECT_EQ(udp->RemoteHostIP(), "127.0.0.1");
+
+    SendDatagram(plain, udp->LocalPort(), "drop me");
+    waitForDatagram();
+    VbVariant text{std::string()};
+    EXPECT_VBERROR(udp->GetData(text, std::nullopt, 0), 10040, "CSocketKit.RecvData", "Message too long.");
+    EXPECT_EQ(text.VarType(), VbVariant::vbByteArray);
+    EXPECT_EQ(text.Bytes(), "");
+    EXPECT_EQ(udp->BytesReceived(), 0);
+
+    SendDatagram(plain, udp->LocalPort(), "abcdef");
+    waitForDatagram();
+    text = VbVariant(std::string());
+    udp->PeekData(text);
+    EXPECT_EQ(text.Bytes(), "abcdef");
+    EXPECT_EQ(udp->BytesReceived(), 6);
+    EXPECT_EQ(box.Lines().back(), "OK Bytes obtained from buffer: 6");
+    EXPECT_VBERROR(udp->GetData(text, std::nullopt, 4), 10040, "CSocketKit.RecvData", "Message too long.");
+    EXPECT_EQ(text.Bytes(), "abcd");
+    EXPECT_EQ(udp->BytesReceived(), 0);
+}
