@@ -25,16 +25,16 @@ const std::string kHead = "Checking script (clearing output file)\r\nRunning scr
 
 std::string Host(uint16_t port) { return "HOST 127.0.0.1 " + std::to_string(port) + "\r\n"; }
 
-struct Run {
+struct ScriptRun {
     ProcessResult process;
     std::string transcript;
 };
 
-Run RunScript(const std::string& name, const std::string& script, const std::string& out = "") {
+ScriptRun RunScript(const std::string& name, const std::string& script, const std::string& out = "") {
     std::string dir = MakeScratchDir("fault-" + name);
     WriteFileBytes(dir + "/script.txt", script);
     std::string outPath = out.empty() ? dir + "/out.txt" : out;
-    Run r;
+    ScriptRun r;
     r.process = RunProcess({kVarnel, "/r:" + dir + "/script.txt", "/o:" + outPath, "/hidden"}, {}, 120s);
     r.transcript = ReadFileBytes(outPath);
     return r;
@@ -73,7 +73,7 @@ std::string AllByteValues() {
 
 // Expectation: "Error 10061", its description, "Closed connection.", status 1.
 TEST(FaultSuite, HostRefuses) {
-    Run r = RunScript("refuse", Host(ClosedPort()) + "WAIT \"x\"\r\n");
+    ScriptRun r = RunScript("refuse", Host(ClosedPort()) + "WAIT \"x\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 1);
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\nError 10061\r\nConnection refused.\r\n"
                                     "Closed connection.\r\n");
@@ -90,7 +90,7 @@ TEST(FaultSuite, HostResetsMidTransfer) {
         c.Send(payload);
         c.Reset();
     });
-    Run r = RunScript("reset", Host(host.Port()) + "SEND \"start\\n\"\r\nWAIT \"never\"\r\n");
+    ScriptRun r = RunScript("reset", Host(host.Port()) + "SEND \"start\\n\"\r\nWAIT \"never\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 1);
     const std::string tail = "Error 10054\r\nConnection reset by peer.\r\nClosed connection.\r\n";
     std::string got = Unframe(Body(r.transcript, tail));
@@ -110,7 +110,7 @@ TEST(FaultSuite, HostClosesDuringSend) {
         c.Close();
     });
     std::string big(200000, 'a');
-    Run r = RunScript("closesend", Host(host.Port()) + "SEND \"" + big + "\"\r\nWAIT \"zzz\"\r\n");
+    ScriptRun r = RunScript("closesend", Host(host.Port()) + "SEND \"" + big + "\"\r\nWAIT \"zzz\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 1);
     const std::string body = Unframe(Body(r.transcript, "\r\nClosed connection.\r\n"));
     EXPECT_EQ(body.substr(0, 7), "hi\r\nbye") << r.transcript;
@@ -129,7 +129,7 @@ TEST(FaultSuite, HostClosesDuringWait) {
         c.Send("half an answer");
         c.Close();
     });
-    Run r = RunScript("closewait", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"prompt>\"\r\n");
+    ScriptRun r = RunScript("closewait", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"prompt>\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 1);
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\nhi\r\n\r\n\r\nhalf an answer\r\n\r\n"
                                     "Connection closed by host.\r\nClosed connection.\r\n");
@@ -178,7 +178,7 @@ TEST(FaultSuite, HostDripsOneByteEvery50ms) {
         drip("ok#");
         c.ReadToEnd();
     });
-    Run r = RunScript("drip", Host(host.Port()) + "WAIT \":\"\r\nSEND \"u\\n\"\r\nWAIT \">\"\r\n"
+    ScriptRun r = RunScript("drip", Host(host.Port()) + "WAIT \":\"\r\nSEND \"u\\n\"\r\nWAIT \">\"\r\n"
                                                   "SEND \"p\\n\"\r\nWAIT \"#\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
     std::string body;
@@ -199,7 +199,7 @@ TEST(FaultSuite, HostFloods1GiB) {
         c.Close();
     });
     std::string dir = MakeScratchDir("fault-flood");
-    Run r = RunScript("flood", Host(host.Port()) + "WAIT \"never\"\r\n", dir + "/out.txt");
+    ScriptRun r = RunScript("flood", Host(host.Port()) + "WAIT \"never\"\r\n", dir + "/out.txt");
     EXPECT_EQ(r.process.exitStatus, 1);
     std::string body = Unframe(Body(r.transcript, "Connection closed by host.\r\nClosed connection.\r\n"));
     r.transcript.clear();
@@ -225,7 +225,7 @@ TEST(FaultSuite, HostAcceptsButDoesNotReadWhileTheScriptSends50MB) {
         c.ReadToEnd();
     });
     std::string text(size - 3, 'd');
-    Run r = RunScript("noread", Host(host.Port()) + "SEND \"" + text + "END\"\r\nWAIT \"done\"\r\n");
+    ScriptRun r = RunScript("noread", Host(host.Port()) + "SEND \"" + text + "END\"\r\nWAIT \"done\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
     EXPECT_EQ(got.load(), size);
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\nready\r\n\r\n\r\ndone\r\n\r\n"
@@ -241,7 +241,7 @@ TEST(FaultSuite, HostSendsEveryByteValue) {
         c.Send(AllByteValues());
         c.ReadToEnd();
     });
-    Run r = RunScript("bytes", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"\xfe\xff\"\r\n");
+    ScriptRun r = RunScript("bytes", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"\xfe\xff\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\nhi\r\n\r\n\r\n" + AllByteValues() +
                                 "\r\n\r\nEnd of script\r\nClosed connection.\r\n");
@@ -252,11 +252,11 @@ TEST(FaultSuite, HostSendsEveryByteValue) {
 // the run itself completes (status 0); nothing appears anywhere else.
 TEST(FaultSuite, OutputFileInAMissingFolderOrOnADirectory) {
     std::string dir = MakeScratchDir("fault-outpath");
-    Run missing = RunScript("outmissing", "ECHO \"x\"\r\n", dir + "/no/such/folder/out.txt");
+    ScriptRun missing = RunScript("outmissing", "ECHO \"x\"\r\n", dir + "/no/such/folder/out.txt");
     EXPECT_EQ(missing.process.exitStatus, 0);
     EXPECT_FALSE(std::filesystem::exists(dir + "/no"));
     std::filesystem::create_directory(dir + "/isdir");
-    Run isdir = RunScript("outdir", "ECHO \"x\"\r\n", dir + "/isdir");
+    ScriptRun isdir = RunScript("outdir", "ECHO \"x\"\r\n", dir + "/isdir");
     EXPECT_EQ(isdir.process.exitStatus, 0);
     EXPECT_TRUE(std::filesystem::is_directory(dir + "/isdir"));
 }
@@ -272,7 +272,7 @@ TEST(FaultSuite, OutputFileRemovedWhileTheRunGoesOn) {
         c.Send("two");
         c.ReadToEnd();
     });
-    Run r = RunScript("removed", Host(host.Port()) + "SEND \"next\\n\"\r\nWAIT \"two\"\r\n", dir + "/out.txt");
+    ScriptRun r = RunScript("removed", Host(host.Port()) + "SEND \"next\\n\"\r\nWAIT \"two\"\r\n", dir + "/out.txt");
     EXPECT_EQ(r.process.exitStatus, 0);
     EXPECT_EQ(r.transcript, "two\r\n\r\nEnd of script\r\nClosed connection.\r\n");
     host.Join();

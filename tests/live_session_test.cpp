@@ -16,20 +16,20 @@ namespace {
 const std::string kVarnel = std::string(VARNEL_BUILD_DIR) + "/varnel";
 const std::string kHead = "Checking script (clearing output file)\r\nRunning script\r\n";
 
-struct Run {
+struct ScriptRun {
     ProcessResult process;
     std::string transcript;
 };
 
 // Writes the script into a scratch folder and runs it hidden with an output file.
-Run RunScript(const std::string& name, const std::string& script,
+ScriptRun RunScript(const std::string& name, const std::string& script,
               const std::vector<std::string>& env = {}, const std::string& extra = "") {
     std::string dir = MakeScratchDir("live-" + name);
     WriteFileBytes(dir + "/script.txt", script);
     std::vector<std::string> argv = {kVarnel, "/r:" + dir + "/script.txt", "/o:" + dir + "/out.txt"};
     if (!extra.empty()) argv.push_back(extra);
     argv.push_back("/hidden");
-    Run r;
+    ScriptRun r;
     r.process = RunProcess(argv, env, 30s);
     r.transcript = ReadFileBytes(dir + "/out.txt");
     return r;
@@ -57,7 +57,7 @@ TEST(LiveSession, LoginDialogueWithPairedWaits) {
                          "SEND \"admin\\n\"\r\nWAIT \"password:\"\r\n"
                          "SEND \"secret\\n\"\r\nwait \"ROUTER>\"\r\n"
                          "ECHO \"logged in\"\r\nSEND \"exit\\n\"\r\nWAIT \"bye\"\r\n";
-    Run r = RunScript("login", script);
+    ScriptRun r = RunScript("login", script);
     EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("Welcome\r\nlogin: ") +
                                 Block("Password: ") + Block("router> ") + "logged in\r\n" +
@@ -77,7 +77,7 @@ TEST(LiveSession, WaitMatchesWithinOneBlockOnly) {
         std::this_thread::sleep_for(300ms);
         c.Close();
     });
-    Run r = RunScript("split", Host(host.Port()) + "WAIT \"login:\"\r\nECHO \"never\"\r\n");
+    ScriptRun r = RunScript("split", Host(host.Port()) + "WAIT \"login:\"\r\nECHO \"never\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 1);
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("banner\r\n") + Block("Log") +
                                 Block("in:") + "Connection closed by host.\r\nClosed connection.\r\n");
@@ -91,7 +91,7 @@ TEST(LiveSession, WaitIsCaseInsensitiveAnywhereInTheBlock) {
         c.Send("xx LOGIN: yy");
         c.ReadToEnd();
     });
-    Run r = RunScript("case", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"login:\"\r\n");
+    ScriptRun r = RunScript("case", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"login:\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("hello\r\n") +
                                 Block("xx LOGIN: yy") + "End of script\r\nClosed connection.\r\n");
@@ -106,7 +106,7 @@ TEST(LiveSession, SendWithoutWaitGoesOnAfterTheSend) {
         c.ReadUntil("x\r\n");
         c.ReadToEnd();
     });
-    Run r = RunScript("sendonly", Host(host.Port()) + "SEND \"x\\n\"\r\nECHO \"after send\"\r\n");
+    ScriptRun r = RunScript("sendonly", Host(host.Port()) + "SEND \"x\\n\"\r\nECHO \"after send\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("ready\r\n") +
                                 "after send\r\nEnd of script\r\nClosed connection.\r\n");
@@ -123,7 +123,7 @@ TEST(LiveSession, NegotiationAndNulBytesAreLoggedUnchanged) {
         c.Send(nul);
         c.ReadToEnd();
     });
-    Run r = RunScript("binary", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"end\"\r\n");
+    ScriptRun r = RunScript("binary", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"end\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block(iac) + Block(nul) +
                                 "End of script\r\nClosed connection.\r\n");
@@ -143,14 +143,14 @@ TEST(LiveSession, KeepAppendsAcrossTwoRuns) {
 }
 
 TEST(LiveSession, RefusedConnectionEndsTheHiddenRun) {
-    Run r = RunScript("refused", Host(ClosedPort()) + "WAIT \"x\"\r\n");
+    ScriptRun r = RunScript("refused", Host(ClosedPort()) + "WAIT \"x\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 1);
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\nError 10061\r\nConnection refused.\r\n"
                                     "Closed connection.\r\n");
 }
 
 TEST(LiveSession, UnresolvableNameEndsTheHiddenRun) {
-    Run r = RunScript("noname", "HOST no-such-host.invalid 23\r\nWAIT \"x\"\r\n");
+    ScriptRun r = RunScript("noname", "HOST no-such-host.invalid 23\r\nWAIT \"x\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 1);
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\nError 11001\r\nHost not found.\r\n"
                                     "Closed connection.\r\n");
@@ -163,7 +163,7 @@ TEST(LiveSession, HostClosingDuringWaitEndsTheHiddenRun) {
         c.Send("partial");
         c.Close();
     });
-    Run r = RunScript("closewait", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"never\"\r\n");
+    ScriptRun r = RunScript("closewait", Host(host.Port()) + "SEND \"go\\n\"\r\nWAIT \"never\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 1);
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("hi\r\n") + Block("partial") +
                                 "Connection closed by host.\r\nClosed connection.\r\n");
@@ -171,7 +171,7 @@ TEST(LiveSession, HostClosingDuringWaitEndsTheHiddenRun) {
 }
 
 TEST(LiveSession, SendBeforeAnyHostEndsTheHiddenRun) {
-    Run r = RunScript("nohost", "ECHO \"start\"\r\nSEND \"x\\n\"\r\nECHO \"never\"\r\n");
+    ScriptRun r = RunScript("nohost", "ECHO \"start\"\r\nSEND \"x\\n\"\r\nECHO \"never\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 1);
     EXPECT_EQ(r.transcript, kHead + "start\r\nCannot SEND - connection is closed.\r\n"
                                     "Closed connection.\r\n");
@@ -183,7 +183,7 @@ TEST(LiveSession, HostNameIsResolvedAsynchronously) {
         c.ReadToEnd();
     });
     std::string dir = MakeScratchDir("live-named-log");
-    Run r = RunScript("named", "HOST localhost " + std::to_string(host.Port()) + "\r\n",
+    ScriptRun r = RunScript("named", "HOST localhost " + std::to_string(host.Port()) + "\r\n",
                       {"VARNEL_SOCKET_LOG=" + dir + "/socket.log"});
     EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("named\r\n") +
@@ -221,7 +221,7 @@ TEST(LiveSession, SocketDebugLogOfAHiddenRunShowsConnectExchangeAndClose) {
         c.ReadToEnd();
     });
     std::string dir = MakeScratchDir("live-socketlog");
-    Run r = RunScript("socketlog", Host(host.Port()) + "SEND \"x\\n\"\r\nWAIT \"ok>\"\r\n",
+    ScriptRun r = RunScript("socketlog", Host(host.Port()) + "SEND \"x\\n\"\r\nWAIT \"ok>\"\r\n",
                       {"VARNEL_SOCKET_LOG=" + dir + "/socket.log"});
     ASSERT_EQ(r.process.exitStatus, 0) << r.process.err;
     std::string log = ReadFileBytes(dir + "/socket.log");
