@@ -5,15 +5,14 @@
 # Runs under its own virtual X display. Needs xvfb-run, xdotool and
 # ImageMagick's import (Debian: xvfb xauth xdotool imagemagick).
 #
-# Usage: ui/qt/screenshot.sh [build folder]     (default: build)
-#   VARNEL=path  the program to run (default: <build folder>/varnel)
+# Usage: ui/qt/screenshot.sh [--filled] [build folder]   (default: build)
 #   --filled     no live run: draws the window with sample lines put in
 #                through its interface (build/varnel-qt-screenshot)
+#   VARNEL=path  the program to run (default: <build folder>/varnel)
 set -euo pipefail
-build=${1:-build}
-[ "$build" = --filled ] && { build=${2:-build}; filled=1; } || filled=${filled:-0}
-[ "${2:-}" = --filled ] && filled=1
-build=$(cd "$build" && pwd)
+filled=0
+if [ "${1:-}" = --filled ]; then filled=1; shift; fi
+build=$(cd "${1:-build}" && pwd)
 xvfb=(xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96")
 
 if [ "$filled" = 1 ]; then
