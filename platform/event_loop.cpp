@@ -1,4 +1,4 @@
-// Message windows, the posted-message queue and the one event loop.
+// The posted-message queue and the one event loop.
 //
 // The loop lives on the program thread (the thread that first uses it). It
 // owns an epoll instance watching the eventfd that wakes it and the sockets of
@@ -27,59 +27,19 @@
 #include <vector>
 
 #include "platform/loop_internal.h"
+#include "platform/loop_state.h"
 #include "platform/message_window.h"
 #include "platform/platform_testing.h"
 
 namespace win {
+namespace detail {
+
 namespace {
-
-struct QueuedMessage {
-    HWND hwnd;
-    UINT msg;
-    WPARAM wParam;
-    LPARAM lParam;
-    int32_t socket;  // the socket a notification was posted for, -1 otherwise
-    int32_t lookup;  // the lookup request of a reply, 0 otherwise
-};
-
-struct InboxEntry {
-    QueuedMessage message;
-    std::vector<char> record;
-};
-
-struct Window {
-    std::string className;
-    std::string windowName;
-    WNDPROC proc;
-};
 
 // How many messages RunMessageLoop dispatches between two looks at socket
 // readiness while its queue never runs empty.
 constexpr int kPollEvery = 64;
 constexpr int kMaxEvents = 64;
-
-struct Loop {
-    std::thread::id programThread;
-    int epfd = -1;
-    int wakefd = -1;
-    bool wakeSignalled = false;  // the program thread has written the eventfd and not read it since
-    std::deque<QueuedMessage> queue;
-    std::unordered_map<HWND, Window> windows;
-    HWND nextWindow = 1;
-    std::unordered_map<int32_t, std::vector<char>> lookupRecords;
-    bool quit = false;
-    std::function<void()> toolkitPump;
-    int dispatchedSincePoll = 0;
-
-    std::mutex inboxMutex;                  // guards the three below
-    std::vector<InboxEntry> inbox;
-    std::unordered_set<HWND> liveWindows;   // for posts from other threads
-    std::atomic<bool> inboxPending{false};
-
-    bool failCreate = false;
-    bool failDestroy = false;
-    WNDPROC initialProc = nullptr;
-};
 
 Loop* CreateLoop() {
     auto* loop = new Loop;  // never destroyed: the worker thread may post until the process ends
@@ -92,10 +52,12 @@ Loop* CreateLoop() {
     }
     epoll_event ev{};
     ev.events = EPOLLIN;
-    ev.data.u64 = detail::kWakeTag;
+    ev.data.u64 = kWakeTag;
     ::epoll_ctl(loop->epfd, EPOLL_CTL_ADD, loop->wakefd, &ev);
     return loop;
 }
+
+}  // namespace
 
 Loop& L() {
     static Loop* loop = CreateLoop();
@@ -115,6 +77,28 @@ void Signal(Loop& l) {
     }
 }
 
+Window* FindWindow(Loop& l, HWND hwnd) {
+    if (hwnd <= 0 || static_cast<size_t>(hwnd) >= l.windows.size()) return nullptr;
+    Window& w = l.windows[static_cast<size_t>(hwnd)];
+    return w.alive ? &w : nullptr;
+}
+
+void PurgeQueue(Loop& l, const std::function<bool(const QueuedMessage&)>& match) {
+    std::vector<int32_t> lookups;
+    auto keep = std::remove_if(l.queue.begin(), l.queue.end(), [&](const QueuedMessage& m) {
+        if (!match(m)) return false;
+        if (m.lookup != 0) lookups.push_back(m.lookup);
+        return true;
+    });
+    l.queue.erase(keep, l.queue.end());
+    for (int32_t handle : lookups) {
+        l.lookupRecords.erase(handle);
+        ForgetLookup(handle);
+    }
+}
+
+namespace {
+
 void ConsumeWake(Loop& l) {
     uint64_t value;
     while (::read(l.wakefd, &value, sizeof value) < 0 && errno == EINTR) {
@@ -131,8 +115,8 @@ void DrainInbox(Loop& l) {
         l.inboxPending.store(false, std::memory_order_relaxed);
     }
     for (auto& entry : taken) {
-        if (l.windows.find(entry.message.hwnd) == l.windows.end()) {
-            if (entry.message.lookup != 0) detail::ForgetLookup(entry.message.lookup);
+        if (FindWindow(l, entry.message.hwnd) == nullptr) {
+            if (entry.message.lookup != 0) ForgetLookup(entry.message.lookup);
             continue;
         }
         if (entry.message.lookup != 0) l.lookupRecords[entry.message.lookup] = std::move(entry.record);
@@ -146,10 +130,10 @@ void PollReadiness(Loop& l, int timeoutMs) {
     epoll_event events[kMaxEvents];
     int n = ::epoll_wait(l.epfd, events, kMaxEvents, timeoutMs);
     for (int i = 0; i < n; ++i) {
-        if (events[i].data.u64 == detail::kWakeTag) {
+        if (events[i].data.u64 == kWakeTag) {
             ConsumeWake(l);
         } else {
-            detail::OnSocketReady(events[i].data.u64, events[i].events);
+            OnSocketReady(events[i].data.u64, events[i].events);
         }
     }
     DrainInbox(l);
@@ -161,10 +145,10 @@ void PollReadinessNow(Loop& l) {
         epoll_event events[kMaxEvents];
         int n = ::epoll_wait(l.epfd, events, kMaxEvents, 0);
         for (int i = 0; i < n; ++i) {
-            if (events[i].data.u64 == detail::kWakeTag) {
+            if (events[i].data.u64 == kWakeTag) {
                 ConsumeWake(l);
             } else {
-                detail::OnSocketReady(events[i].data.u64, events[i].events);
+                OnSocketReady(events[i].data.u64, events[i].events);
             }
         }
         if (n < kMaxEvents) break;
@@ -184,11 +168,11 @@ bool DispatchOne(Loop& l) {
             l.lookupRecords.erase(it);
         }
         int32_t error = static_cast<int32_t>((static_cast<uint32_t>(m.lParam) >> 16) & 0xFFFF);
-        if (!detail::DeliverLookup(m.lookup, error, record)) return true;
+        if (!DeliverLookup(m.lookup, error, record)) return true;
     }
-    auto w = l.windows.find(m.hwnd);
-    if (w == l.windows.end()) return true;
-    WNDPROC proc = w->second.proc;
+    Window* w = FindWindow(l, m.hwnd);
+    if (w == nullptr) return true;
+    WNDPROC proc = w->proc;
     if (proc != nullptr) proc(m.hwnd, m.msg, m.wParam, m.lParam);
     return true;
 }
@@ -198,135 +182,39 @@ void KeepSignalWhilePending(Loop& l) {
     if (!l.queue.empty()) Signal(l);
 }
 
-template <typename Pred>
-void PurgeQueue(Loop& l, Pred pred) {
-    std::vector<int32_t> lookups;
-    auto keep = std::remove_if(l.queue.begin(), l.queue.end(), [&](const QueuedMessage& m) {
-        if (!pred(m)) return false;
-        if (m.lookup != 0) lookups.push_back(m.lookup);
-        return true;
-    });
-    l.queue.erase(keep, l.queue.end());
-    for (int32_t handle : lookups) {
-        l.lookupRecords.erase(handle);
-        detail::ForgetLookup(handle);
-    }
-}
-
 }  // namespace
+}  // namespace detail
 
-// ---- message windows ----
-
-LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return 0; }
-
-HWND CreateWindowExA(int32_t, const std::string& className, const std::string& windowName) {
-    Loop& l = L();
-    if (l.failCreate) {
-        l.failCreate = false;
-        return 0;
-    }
-    HWND hwnd = l.nextWindow++;
-    l.windows.emplace(hwnd, Window{className, windowName,
-                                   l.initialProc != nullptr ? l.initialProc : &DefWindowProcA});
-    std::lock_guard<std::mutex> lock(l.inboxMutex);
-    l.liveWindows.insert(hwnd);
-    return hwnd;
-}
-
-bool DestroyWindow(HWND hwnd) {
-    Loop& l = L();
-    auto it = l.windows.find(hwnd);
-    if (it == l.windows.end()) return false;
-    if (l.failDestroy) {
-        l.failDestroy = false;
-        return false;
-    }
-    l.windows.erase(it);
-    std::vector<int32_t> lookups;
-    {
-        std::lock_guard<std::mutex> lock(l.inboxMutex);
-        l.liveWindows.erase(hwnd);
-        auto keep = std::remove_if(l.inbox.begin(), l.inbox.end(), [&](const InboxEntry& e) {
-            if (e.message.hwnd != hwnd) return false;
-            if (e.message.lookup != 0) lookups.push_back(e.message.lookup);
-            return true;
-        });
-        l.inbox.erase(keep, l.inbox.end());
-    }
-    for (int32_t handle : lookups) detail::ForgetLookup(handle);
-    PurgeQueue(l, [hwnd](const QueuedMessage& m) { return m.hwnd == hwnd; });
-    return true;
-}
-
-bool IsWindow(HWND hwnd) {
-    Loop& l = L();
-    return l.windows.find(hwnd) != l.windows.end();
-}
-
-std::string GetWindowName(HWND hwnd) {
-    Loop& l = L();
-    auto it = l.windows.find(hwnd);
-    return it == l.windows.end() ? std::string() : it->second.windowName;
-}
-
-WNDPROC GetWindowLongA(HWND hwnd, int nIndex) {
-    Loop& l = L();
-    auto it = l.windows.find(hwnd);
-    if (it == l.windows.end() || nIndex != GWL_WNDPROC) return nullptr;
-    return it->second.proc;
-}
-
-WNDPROC SetWindowLongA(HWND hwnd, int nIndex, WNDPROC proc) {
-    Loop& l = L();
-    auto it = l.windows.find(hwnd);
-    if (it == l.windows.end() || nIndex != GWL_WNDPROC) return nullptr;
-    WNDPROC previous = it->second.proc;
-    it->second.proc = proc;
-    return previous;
-}
-
-LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return proc != nullptr ? proc(hwnd, msg, wParam, lParam) : 0;
-}
-
-bool PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    Loop& l = L();
-    QueuedMessage m{hwnd, msg, wParam, lParam, -1, 0};
-    if (std::this_thread::get_id() == l.programThread) {
-        if (l.windows.find(hwnd) == l.windows.end()) return false;
-        l.queue.push_back(m);
-        Signal(l);
-        return true;
-    }
-    bool wasEmpty;
-    {
-        std::lock_guard<std::mutex> lock(l.inboxMutex);
-        if (l.liveWindows.find(hwnd) == l.liveWindows.end()) return false;
-        wasEmpty = l.inbox.empty();
-        l.inbox.push_back(InboxEntry{m, {}});
-        l.inboxPending.store(true, std::memory_order_release);
-    }
-    if (wasEmpty) WriteWake(l.wakefd);
-    return true;
-}
+using detail::DispatchOne;
+using detail::DrainInbox;
+using detail::KeepSignalWhilePending;
+using detail::L;
+using detail::Loop;
+using detail::PollReadiness;
+using detail::PollReadinessNow;
 
 // ---- the loop ----
 
+// Like GetMessage meeting WM_QUIT, returning consumes the quit request, so a
+// later RunMessageLoop runs again.
 void RunMessageLoop() {
     Loop& l = L();
     for (;;) {
-        if (l.quit) return;
+        if (l.quit) {
+            l.quit = false;
+            return;
+        }
         DrainInbox(l);
         if (l.queue.empty()) {
             PollReadiness(l, -1);
             l.dispatchedSincePoll = 0;
             continue;
         }
-        if (l.dispatchedSincePoll >= kPollEvery) {
+        if (l.dispatchedSincePoll >= detail::kPollEvery) {
             PollReadinessNow(l);
             l.dispatchedSincePoll = 0;
         }
-        if (l.quit) return;
+        if (l.quit) continue;
         DispatchOne(l);
         ++l.dispatchedSincePoll;
     }
@@ -393,7 +281,7 @@ int LoopEpollFd() { return L().epfd; }
 
 bool PostSocketNotification(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, int32_t socket) {
     Loop& l = L();
-    if (l.windows.find(hwnd) == l.windows.end()) return false;
+    if (FindWindow(l, hwnd) == nullptr) return false;
     l.queue.push_back(QueuedMessage{hwnd, msg, wParam, lParam, socket, 0});
     Signal(l);
     return true;
@@ -421,9 +309,6 @@ void PostLookupReply(HWND hwnd, UINT msg, int32_t handle, int32_t error, std::ve
 
 namespace testing {
 
-void FailNextCreateWindow() { L().failCreate = true; }
-void FailNextDestroyWindow() { L().failDestroy = true; }
-void SetInitialWindowProc(WNDPROC proc) { L().initialProc = proc; }
 void ClearQuitRequest() { L().quit = false; }
 int QueuedMessageCount() {
     Loop& l = L();

@@ -43,7 +43,7 @@ bool PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Dispatches queued messages in order, waits in epoll when the queue is empty,
 // and returns when QuitMessageLoop has been called (the quit request is
-// checked before every dispatch).
+// checked before every dispatch; returning consumes it).
 void RunMessageLoop();
 void QuitMessageLoop();
 bool QuitRequested();

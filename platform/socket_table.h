@@ -3,7 +3,10 @@
 // socket calls re-arm notifications. Program thread only.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstdint>
+#include <cstring>
 
 #include "platform/winsock.h"
 
@@ -56,6 +59,19 @@ void ConnectFinished(Sock& k, int code);
 void ReArmRead(SOCKET s);
 // errno values that end a connection (kept to report with FD_CLOSE).
 bool IsConnectionLoss(int err);
+
+inline void FromSockaddr(const sockaddr_in& in, SOCKADDR_IN* out) {
+    std::memset(out, 0, sizeof *out);
+    out->sin_family = AF_INET_WS;
+    out->sin_port = in.sin_port;
+    out->sin_addr = in.sin_addr.s_addr;
+}
+
+// An address out-parameter is either absent or has room for the 16-byte record.
+inline bool CheckAddressOut(SOCKADDR_IN* addr, int* addrlen) {
+    if (addr == nullptr) return true;
+    return addrlen != nullptr && *addrlen >= static_cast<int>(sizeof(SOCKADDR_IN));
+}
 
 // Sets the last error and returns SOCKET_ERROR.
 int Fail(int code);

@@ -107,11 +107,17 @@ TEST(MessageLoop, QuitIsCheckedBeforeEveryDispatch) {
     win::PostMessageA(h, 0x400, 3, 0);
     win::RunMessageLoop();
     EXPECT_EQ(g_received.size(), 1u);
-    EXPECT_TRUE(win::QuitRequested());
-    win::testing::ClearQuitRequest();
-    EXPECT_FALSE(win::QuitRequested());
+    EXPECT_FALSE(win::QuitRequested()) << "returning consumes the request";
     win::DoEvents();
     EXPECT_EQ(g_received.size(), 3u);
+    // A request made before the loop runs ends it before its first dispatch.
+    win::PostMessageA(h, 0x400, 4, 0);
+    win::QuitMessageLoop();
+    EXPECT_TRUE(win::QuitRequested());
+    win::RunMessageLoop();
+    EXPECT_EQ(g_received.size(), 3u);
+    win::DoEvents();
+    EXPECT_EQ(g_received.size(), 4u);
     win::DestroyWindow(h);
     g_received.clear();
 }
