@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -178,7 +179,12 @@ int connect(SOCKET s, const SOCKADDR_IN* name, int namelen) {
 }
 
 int listen(SOCKET s, int backlog) {
-    if (::listen(s, backlog) < 0) return FailErrno(errno);
+    // The queue of pending connections is never shorter than the system's
+    // maximum: with a short queue, Linux leaves a burst of clients beyond it
+    // connected on their side but never accepted (SYN cookies make the server
+    // forget them), where the original platform would refuse them. Every
+    // connection is accepted at once on FD_ACCEPT, so a long queue only absorbs bursts.
+    if (::listen(s, std::max(backlog, SOMAXCONN)) < 0) return FailErrno(errno);
     if (Sock* k = detail::FindSocket(s)) {
         k->phase = Phase::Listening;
         k->armAccept = true;

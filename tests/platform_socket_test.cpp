@@ -219,6 +219,48 @@ TEST_F(NotifyTest, AcceptIsReArmedByAcceptAndAcceptedSocketsInheritTheRegistrati
     ASSERT_TRUE(PumpUntil([&] { return Count(l, win::FD_ACCEPT) == 3; }));
 }
 
+TEST_F(NotifyTest, ABurstOfConnectionsBeyondTheBacklogIsAllAccepted) {
+    win::SOCKET l = NewTcp();
+    auto any = Loopback(0);
+    ASSERT_EQ(win::bind(l, &any, sizeof any), 0);
+    ASSERT_EQ(win::WSAAsyncSelect(l, hwnd, kSockMsg, 0x3B), 0);
+    ASSERT_EQ(win::listen(l, 5), 0);
+    win::SOCKADDR_IN bound{};
+    int blen = sizeof bound;
+    ASSERT_EQ(win::getsockname(l, &bound, &blen), 0);
+    std::vector<int> clients;  // non-blocking connects: a client left hanging must not hang the test
+    for (int i = 0; i < 50; ++i) {
+        int c = Track(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = bound.sin_port;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        clients.push_back(c);
+    }
+    int accepted = 0;
+    size_t seen = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        for (; seen < g_received.size(); ++seen) {
+            if (g_received[seen].wParam != l || Event(g_received[seen]) != win::FD_ACCEPT) continue;
+            win::SOCKET n = win::accept(l, nullptr, nullptr);
+            if (n == win::INVALID_SOCKET) continue;
+            socks.push_back(n);
+            ++accepted;
+            win::send(n, "!", 1, 0);
+        }
+        return accepted == 50;
+    }, 8000)) << accepted << " of 50 accepted";
+    // Every client sees the byte its accepted socket sent.
+    for (int c : clients) {
+        pollfd p{c, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 2000), 1);
+        char b = 0;
+        EXPECT_EQ(::recv(c, &b, 1, 0), 1);
+        EXPECT_EQ(b, '!');
+    }
+}
+
 TEST_F(NotifyTest, ClosesocketPurgesQueuedNotificationsAndAReusedNumberGetsNone) {
     int peer;
     win::SOCKET s = ConnectedPair(&peer);
