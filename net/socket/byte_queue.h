@@ -2,64 +2,74 @@
 // front. Removing from the front only moves a start offset, so taking a large
 // buffer apart in small pieces costs the size of the pieces, not of the
 // buffer; the consumed front is dropped when it outweighs what is left.
+//
+// The storage is a string whose size may run past the content (room that a
+// receive call can fill directly); taking everything hands the storage over.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 class ByteQueue {
 public:
-    size_t Size() const { return bytes_.size() - head_; }
-    bool Empty() const { return Size() == 0; }
+    size_t Size() const { return tail_ - head_; }
+    bool Empty() const { return tail_ == head_; }
 
     void Append(std::string_view more) {
-        if (head_ > 0 && head_ == bytes_.size()) Clear();
-        bytes_.append(more.data(), more.size());
+        std::memcpy(Room(more.size()), more.data(), more.size());
+        tail_ += more.size();
     }
+    // Room for count more bytes at the end; Commit says how many were written.
+    char* Room(size_t count) {
+        if (head_ > 0 && (head_ == tail_ || (head_ > 65536 && head_ > Size()))) {
+            std::memmove(bytes_.data(), bytes_.data() + head_, Size());
+            tail_ -= head_;
+            head_ = 0;
+        }
+        if (bytes_.size() < tail_ + count) bytes_.resize(tail_ + count);
+        return bytes_.data() + tail_;
+    }
+    void Commit(size_t count) { tail_ += count; }
+
     // The first count bytes (all of them if there are fewer), left in place.
     std::string_view Front(size_t count) const {
-        return std::string_view(bytes_).substr(head_, std::min(count, Size()));
+        return std::string_view(bytes_.data() + head_, std::min(count, Size()));
     }
     // Removes the first count bytes (all of them if there are fewer).
     void Drop(size_t count) {
         head_ += std::min(count, Size());
-        if (head_ == bytes_.size()) {
-            Clear();
-        } else if (head_ > 65536 && head_ > bytes_.size() / 2) {
-            bytes_.erase(0, head_);
-            head_ = 0;
-        }
+        if (head_ == tail_) Clear();
     }
-    // Removes and returns the first count bytes. Taking everything hands the
-    // storage over without copying.
-    std::string Take(size_t count) {
-        if (count >= Size()) {
-            std::string all = head_ == 0 ? std::move(bytes_) : bytes_.substr(head_);
-            Clear();
-            return all;
+    // Removes the first count bytes into out.
+    void TakeInto(size_t count, std::string& out) {
+        if (count >= Size() && head_ == 0) {
+            // Everything: the storage changes hands without copying, and
+            // out's old storage is kept for what comes next.
+            bytes_.resize(tail_);
+            out.swap(bytes_);
+            head_ = tail_ = 0;
+            return;
         }
-        std::string part(Front(count));
+        out.assign(Front(count));
         Drop(count);
-        return part;
     }
     // Replaces the content.
     void Assign(std::string bytes) {
         bytes_ = std::move(bytes);
         head_ = 0;
+        tail_ = bytes_.size();
     }
     // Empties the buffer; storage beyond 1 MiB is given back.
     void Clear() {
-        if (bytes_.capacity() > (1u << 20)) {
-            std::string().swap(bytes_);
-        } else {
-            bytes_.clear();
-        }
-        head_ = 0;
+        if (bytes_.capacity() > (1u << 20)) std::string().swap(bytes_);
+        head_ = tail_ = 0;
     }
 
 private:
     std::string bytes_;
     size_t head_ = 0;
+    size_t tail_ = 0;
 };

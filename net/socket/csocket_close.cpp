@@ -17,8 +17,6 @@ void CSocketKit::CloseSck() {
     remoteHostIP_.clear();
     receiveBuffer_.Clear();
     sendBuffer_.Clear();
-    readChunk_.reset();
-    readChunkSize_ = 0;
     sendBufferSize_ = 0;
     receiveBufferSize_ = 0;
     SetState(sckClosed, LogScroll::TwoLines);

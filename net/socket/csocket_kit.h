@@ -209,8 +209,6 @@ private:
     int32_t receiveBufferSize_ = 0;
     ByteQueue sendBuffer_;
     ByteQueue receiveBuffer_;
-    std::unique_ptr<char[]> readChunk_;       // scratch space of one TCP receive call
-    size_t readChunkSize_ = 0;
     bool isAcceptHolder_ = false;
     uint64_t datagramsTaken_ = 0;             // UDP reads that consumed a datagram
     std::map<std::string, int32_t> pendingResolutions_;

@@ -89,8 +89,11 @@ int32_t CSocketKit::RecvData(VbVariant& data, bool peek, std::optional<int32_t> 
 void CSocketKit::TakeReceivedBytes(int32_t count, bool peek, int32_t& errorCode, std::string& out) {
     errorCode = 0;
     if (!IsUDP()) {
-        out.assign(receiveBuffer_.Front(static_cast<size_t>(count)));
-        if (!peek) receiveBuffer_.Drop(static_cast<size_t>(count));
+        if (peek) {
+            out.assign(receiveBuffer_.Front(static_cast<size_t>(count)));
+        } else {
+            receiveBuffer_.TakeInto(static_cast<size_t>(count), out);
+        }
         return;
     }
     out.assign(static_cast<size_t>(count), '\0');
@@ -108,17 +111,13 @@ void CSocketKit::TakeReceivedBytes(int32_t count, bool peek, int32_t& errorCode,
 int32_t CSocketKit::RecvDataToBuffer() {
     // A reported size of 0 is never used as the size of a receive call.
     const size_t size = receiveBufferSize_ > 0 ? static_cast<size_t>(receiveBufferSize_) : 65536;
-    if (!readChunk_ || readChunkSize_ != size) {
-        readChunk_.reset(new char[size]);
-        readChunkSize_ = size;
-    }
-    int received = win::recv(socketHandle_, readChunk_.get(), static_cast<int>(size), 0);
+    int received = win::recv(socketHandle_, receiveBuffer_.Room(size), static_cast<int>(size), 0);
     if (received == win::SOCKET_ERROR) {
         int32_t code = win::WSAGetLastError();
         SetState(sckError);
         FailWithCode(code, "CSocketKit.RecvDataToBuffer");
     }
-    if (received > 0) receiveBuffer_.Append(std::string_view(readChunk_.get(), static_cast<size_t>(received)));
+    if (received > 0) receiveBuffer_.Commit(static_cast<size_t>(received));
     return received;
 }
 

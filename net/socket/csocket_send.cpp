@@ -92,7 +92,8 @@ void CSocketKit::SendBufferedDataUDP() {
         Fail(ErrBadArgument, "CSocketKit.SendBufferedDataUDP", kDescInvalidArgument);
     }
     win::SOCKADDR_IN destination = AddressRecord(*address, remotePort_);
-    std::string datagram = sendBuffer_.Take(sendBuffer_.Size());
+    std::string datagram;
+    sendBuffer_.TakeInto(sendBuffer_.Size(), datagram);
     if (win::sendto(socketHandle_, datagram.data(), static_cast<int>(datagram.size()), 0, &destination,
                     sizeof destination) == win::SOCKET_ERROR) {
         code = win::WSAGetLastError();
