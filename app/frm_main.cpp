@@ -85,6 +85,33 @@ void FrmMain::ShowUsage() {
 
 void FrmMain::Form_QueryUnload() { ReleaseSocket(); }
 
+namespace {
+// The address the logo opens.
+const char* const kMakerWebSite = "https://varnel.example.org/";
+}  // namespace
+
+void FrmMain::cmdStop_Click() {
+    try {
+        if (wsTelnet) wsTelnet->CloseSck();
+    } catch (const VbError&) {
+        // Closing reports nothing here: the stop button has no error report.
+    }
+}
+
+void FrmMain::cmdScrDbg_Click() {
+    strScript = window_.txtInput().Text();
+    StartScript();
+}
+
+void FrmMain::cmdComDbg_Click() {
+    strCommandLine = window_.txtInput().Text();
+    ParseCommandLine();
+}
+
+void FrmMain::cmdReadMe_Click() { window_.OpenWithShell(strAppPath + "Readme.txt"); }
+
+void FrmMain::imgLogo_Click() { window_.OpenWithShell(kMakerWebSite); }
+
 // The unload step runs first, then the window closes for good. A window that
 // the user closes calls Form_QueryUnload itself; running it twice is harmless.
 void FrmMain::UnloadWindow() {

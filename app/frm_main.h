@@ -9,6 +9,7 @@
 #include "script/script_runner.h"
 #include "script/session_events.h"
 #include "script/session_socket.h"
+#include "ui/form_events.h"
 #include "ui/main_window.h"
 
 // Creates the session socket, handing it the sink for its events.
@@ -21,7 +22,7 @@ struct FrmMainSetup {
     RunnerHooks hooks;
 };
 
-class FrmMain : public ScriptRunner {
+class FrmMain : public ScriptRunner, public IFormEvents {
 public:
     FrmMain(IMainWindow& window, FrmMainSetup setup);
     ~FrmMain() override;
@@ -41,7 +42,14 @@ public:
     // Interprets strCommandLine; may read the script file and start the run.
     void ParseCommandLine();
     // The unload step: closes the session socket unless it is closed, then releases it.
-    void Form_QueryUnload();
+    void Form_QueryUnload() override;
+
+    // The window's handlers that reach the program.
+    void cmdStop_Click() override;     // closes the session socket; the run is not told
+    void cmdScrDbg_Click() override;   // runs the debug box's text as a script
+    void cmdComDbg_Click() override;   // interprets the debug box's text as a command line
+    void cmdReadMe_Click() override;   // opens Readme.txt from the program's folder
+    void imgLogo_Click() override;     // opens the maker's web site
 
     // What the last ParseCommandLine did.
     enum class ParseOutcome { NotRun, Usage, NoRunArgument, EmptyScriptName, ScriptMissing,

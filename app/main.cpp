@@ -1,12 +1,30 @@
 // varnel: runs a script against a host over a raw TCP connection.
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/event_loop.h"
 #include "app/frm_main.h"
-#include "app/placeholder_socket.h"
+#include "app/telnet_socket.h"
+#include "app/window_loader.h"
 #include "ui/headless_window.h"
+
+namespace {
+
+// The window is made before frmMain (which needs it) and reaches frmMain's
+// handlers through this forwarder.
+struct FormEventsForwarder : IFormEvents {
+    FrmMain* form = nullptr;
+    void cmdStop_Click() override { form->cmdStop_Click(); }
+    void cmdScrDbg_Click() override { form->cmdScrDbg_Click(); }
+    void cmdComDbg_Click() override { form->cmdComDbg_Click(); }
+    void cmdReadMe_Click() override { form->cmdReadMe_Click(); }
+    void imgLogo_Click() override { form->imgLogo_Click(); }
+    void Form_QueryUnload() override { form->Form_QueryUnload(); }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     const std::string commandLine = cmdline::JoinArguments(argc, argv);
@@ -19,19 +37,46 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // A hidden window's logs can never be seen: it keeps none of their text.
+    // A hidden run never loads the window module: it needs neither Qt nor a
+    // display, and a hidden window's logs, which nobody sees, keep no text.
     std::string probe = commandLine;
     const bool hidden = cmdline::TakeHiddenSwitch(probe);
-    HeadlessMainWindow window(/*retainLogs=*/!hidden);
+    FormEventsForwarder events;
+    std::unique_ptr<IGuiWindow> gui;
+    std::unique_ptr<HeadlessMainWindow> headless;
+    if (hidden) {
+        headless = std::make_unique<HeadlessMainWindow>(/*retainLogs=*/false);
+    } else {
+        std::string error;
+        gui = LoadGuiWindow(&argc, argv, &events, &error);
+        if (gui == nullptr) {
+            std::fprintf(stderr, "varnel: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    IMainWindow& window = gui ? static_cast<IMainWindow&>(*gui) : *headless;
 
     RunnerHooks hooks;
     hooks.DoEvents = apploop::DoEvents;
     hooks.Sleep = apploop::Sleep;
-    hooks.EndProgram = [](int) { apploop::Quit(); };
+    IGuiWindow* guiWindow = gui.get();
+    hooks.EndProgram = [guiWindow](int status) {
+        if (guiWindow != nullptr)
+            guiWindow->Quit(status);
+        else
+            apploop::Quit();
+    };
 
-    FrmMain frmMain(window, {commandLine, cmdline::ProgramFolder(), MakePlaceholderSessionSocket, hooks});
+    FrmMain frmMain(window, {commandLine, cmdline::ProgramFolder(), MakeTelnetSocket, hooks});
+    events.form = &frmMain;
     frmMain.Form_Load();
 
+    if (gui) {
+        // The window shows after the load step, which may already have ended the run.
+        if (!frmMain.Ended()) gui->SetVisible(true);
+        const int status = gui->Exec();
+        return frmMain.Ended() ? frmMain.ExitStatus() : status;
+    }
     if (!frmMain.RunStarted()) {
         // Nothing ran, and in a process without a display nothing ever can.
         std::string reason = frmMain.NothingRanReason() + "\n";

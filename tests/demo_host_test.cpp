@@ -77,18 +77,33 @@ TEST(DemoHost, WaitAnswersLaterWhileOthersAreServed) {
     EXPECT_NE(slow.find("waited 1 seconds\r\n" + kPrompt + "Goodbye.\r\n"), std::string::npos) << slow;
 }
 
+// Fifty clients connect at once, and all fifty sessions are logged in at the
+// same time before any of them goes on.
 TEST(DemoHost, FiftyConcurrentClientsEachGetExactlyTheirOwnBytes) {
     BackgroundProcess host({kDemoHost});
     uint16_t port = static_cast<uint16_t>(std::stoi(host.FirstLine()));
     constexpr int kClients = 50;
+    std::atomic<int> loggedIn{0};
     std::vector<std::string> got(kClients);
     std::vector<std::thread> threads;
-    for (int i = 0; i < kClients; ++i)
+    for (int i = 0; i < kClients; ++i) {
         threads.emplace_back([&, i] {
-            got[i] = Dialogue(port, {"echo client-" + std::to_string(i), "show config " + std::to_string(1000 + i),
-                                     "exit"});
+            HostConnection c(ConnectLoopback(port));
+            if (!c.ReadUntil("login: ")) return;
+            c.Send("admin\r\n");
+            if (!c.ReadUntil("Password: ")) return;
+            c.Send("varnel\r\n");
+            if (!c.ReadUntil(kPrompt)) return;
+            ++loggedIn;
+            for (int wait = 0; wait < 1000 && loggedIn < kClients; ++wait) std::this_thread::sleep_for(10ms);
+            c.Send("echo client-" + std::to_string(i) + "\r\nshow config " + std::to_string(1000 + i) +
+                   "\r\nexit\r\n");
+            c.ReadToEnd();
+            got[i] = c.Received();
         });
+    }
     for (auto& t : threads) t.join();
+    EXPECT_EQ(loggedIn.load(), kClients);
     for (int i = 0; i < kClients; ++i) {
         const std::string head = kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt + "client-" +
                                  std::to_string(i) + "\r\n" + kPrompt;

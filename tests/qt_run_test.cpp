@@ -36,26 +36,14 @@ private:
 };
 const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-// The window's program handlers, handed on to frmMain as the program does.
+// The window's program handlers reach frmMain's own, as in the program.
 struct FormEvents : IFormEvents {
     FrmMain* form = nullptr;
-    IMainWindow* window = nullptr;
-    void cmdStop_Click() override {
-        try {
-            if (form->wsTelnet) form->wsTelnet->CloseSck();
-        } catch (const VbError&) {
-        }
-    }
-    void cmdScrDbg_Click() override {
-        form->strScript = window->txtInput().Text();
-        form->StartScript();
-    }
-    void cmdComDbg_Click() override {
-        form->strCommandLine = window->txtInput().Text();
-        form->ParseCommandLine();
-    }
-    void cmdReadMe_Click() override { window->OpenWithShell(form->strAppPath + "Readme.txt"); }
-    void imgLogo_Click() override {}
+    void cmdStop_Click() override { form->cmdStop_Click(); }
+    void cmdScrDbg_Click() override { form->cmdScrDbg_Click(); }
+    void cmdComDbg_Click() override { form->cmdComDbg_Click(); }
+    void cmdReadMe_Click() override { form->cmdReadMe_Click(); }
+    void imgLogo_Click() override { form->imgLogo_Click(); }
     void Form_QueryUnload() override { form->Form_QueryUnload(); }
 };
 
@@ -75,7 +63,6 @@ protected:
         form = std::make_unique<FrmMain>(
             window, FrmMainSetup{"/idle", folder.string() + "/", MakeTelnetSocket, hooks});
         events.form = form.get();
-        events.window = &window;
         form->Form_Load();
         window.SetVisible(true);
     }

@@ -221,8 +221,15 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
 
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    for (const auto& e : extraEnv) env.push_back(e);
+    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        bool changed = false;
+        for (const auto& x : extraEnv) changed = changed || nameOf(x) == nameOf(entry);
+        if (!changed) env.push_back(entry);
+    }
+    for (const auto& e : extraEnv)
+        if (e.find('=') != std::string::npos) env.push_back(e);
     std::vector<char*> envp, args;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);

@@ -82,8 +82,9 @@ struct ProcessResult {
     std::string err;         // standard error
 };
 
-// Runs a program with arguments (argv[0] = program) and extra environment
-// entries ("NAME=value"), waits at most timeout, and collects its output.
+// Runs a program with arguments (argv[0] = program) and environment changes
+// ("NAME=value" sets, a bare "NAME" removes), waits at most timeout, and
+// collects its output.
 // A program still running at the timeout is killed (SIGKILL) and timedOut set.
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& extraEnv = {},
