@@ -10,17 +10,8 @@
 #include "tests/csocketkit_support.h"
 
 using namespace sktest;
-using Lines = std::vector<std::string>;
 
 namespace {
-
-std::string N(int64_t value) { return std::to_string(value); }
-
-std::string AllByteValues() {
-    std::string bytes;
-    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
-    return bytes;
-}
 
 class SendReceiveTest : public SocketTest {
 protected:

@@ -1,7 +1,6 @@
-// CSocketKit server side and UDP: Listen, the accept hand-over through
-// accept holders, unaccepted connections, refused accepts, UDP datagrams one
-// per SendData, reads that record the sender, and all 256 byte values from one
-// object to another over TCP and UDP.
+// CSocketKit server side: Listen, the accept hand-over through accept
+// holders, unaccepted connections, refused accepts, and all 256 byte values
+// from one object to another over TCP.
 #include <chrono>
 #include <string>
 #include <vector>
@@ -9,17 +8,8 @@
 #include "tests/csocketkit_support.h"
 
 using namespace sktest;
-using Lines = std::vector<std::string>;
 
 namespace {
-
-std::string N(int64_t value) { return std::to_string(value); }
-
-std::string AllByteValues() {
-    std::string bytes;
-    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
-    return bytes;
-}
 
 // A plain TCP client connected to 127.0.0.1:port.
 Fd PlainClient(int32_t port, uint16_t* localPort = nullptr) {
@@ -35,28 +25,6 @@ Fd PlainClient(int32_t port, uint16_t* localPort = nullptr) {
         *localPort = ntohs(address.sin_port);
     }
     return fd;
-}
-
-// A plain UDP socket bound to 127.0.0.1 at an ephemeral port.
-Fd PlainUdp(uint16_t& port) {
-    Fd fd(::socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-void SendDatagram(const Fd& fd, int32_t port, const std::string& bytes) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    ASSERT_EQ(::sendto(fd.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
-              static_cast<ssize_t>(bytes.size()));
 }
 
 class ServerTest : public SocketTest {
@@ -267,133 +235,4 @@ TEST_F(ServerTest, AllByteValuesBetweenTwoObjects) {
     VbVariant back{std::string()};
     client->GetData(back);
     EXPECT_EQ(back.Bytes(), bytes);
-}
-
-// ---- UDP -------------------------------------------------------------------------
-
-TEST_F(ServerTest, UdpOneDatagramPerSend) {
-    uint16_t plainPort = 0;
-    Fd plain = PlainUdp(plainPort);
-    EventLog log;
-    auto udp = CSocketKit::Create();
-    udp->SetEventReceiver(&log);
-    udp->SetProtocol(sckUDP);
-    udp->SetRemoteHost("127.0.0.1");
-    udp->SetRemotePort(plainPort);
-    size_t mark = box.Mark();
-    udp->SendData("first");
-    udp->SendData(VbVariant::Long(258));
-    int opens = 0;
-    for (const std::string& line : box.Since(mark)) opens += line == "STATE: sckOpen" ? 1 : 0;
-    EXPECT_EQ(opens, 2);
-    EXPECT_EQ(box.Lines().back(), "STATE: sckOpen");
-    char buffer[100];
-    EXPECT_EQ(::recv(plain.get(), buffer, sizeof buffer, 0), 5);
-    EXPECT_EQ(std::string(buffer, 5), "first");
-    EXPECT_EQ(::recv(plain.get(), buffer, sizeof buffer, 0), 4);
-    EXPECT_EQ(std::string(buffer, 4), std::string("\x02\x01\x00\x00", 4));
-    PumpAWhile();
-    EXPECT_TRUE(log.events.empty());   // no SendProgress, no SendComplete
-
-    // Without a destination: 10047, the buffer emptied, still open.
-    udp->SetRemoteHost("");
-    EXPECT_VBERROR(udp->SendData("lost"), 10047, "CSocketKit.SendBufferedDataUDP",
-                   "Address family not supported by protocol family.");
-    EXPECT_EQ(udp->BytesWaitingToSend(), 0);
-    EXPECT_EQ(udp->State(), sckOpen);
-    udp->SetRemoteHost("no-such-host.invalid");
-    EXPECT_VBERROR(udp->SendData("lost"), 40014, "CSocketKit.SendBufferedDataUDP", kDescInvalidArgument);
-}
-
-TEST_F(ServerTest, UdpReadsRecordTheSender) {
-    uint16_t plainPort = 0;
-    Fd plain = PlainUdp(plainPort);
-    EventLog log;
-    auto udp = CSocketKit::Create();
-    udp->SetEventReceiver(&log);
-    udp->SetProtocol(sckUDP);
-    udp->Bind(0, "127.0.0.1");
-    udp->SetRemoteHost("somewhere");
-    std::vector<std::string> reads;
-    log.onDataArrival = [&](int32_t) {
-        VbVariant data{std::string()};
-        udp->GetData(data);
-        reads.push_back(data.Bytes() + "|" + udp->RemoteHost() + "|" + udp->RemoteHostIP() + "|" +
-                        N(udp->RemotePort()));
-    };
-    // Two datagrams queued at once: the second is not lost behind the first.
-    SendDatagram(plain, udp->LocalPort(), "one");
-    SendDatagram(plain, udp->LocalPort(), "two");
-    PumpUntil([&] { return reads.size() == 2; });
-    const std::string from = "|127.0.0.1|" + N(plainPort);
-    EXPECT_EQ(reads, Lines({"one|" + from, "two|" + from}));
-    EXPECT_EQ(log.events, Lines({"DataArrival 3", "DataArrival 3"}));
-
-    // Reply to the sender recorded by the read.
-    udp->SetRemoteHost(udp->RemoteHostIP());
-    udp->SendData(AllByteValues());
-    char buffer[300];
-    ASSERT_EQ(::recv(plain.get(), buffer, sizeof buffer, 0), 256);
-    EXPECT_EQ(std::string(buffer, 256), AllByteValues());
-
-    // A datagram nobody reads is dropped after its DataArrival.
-    log.onDataArrival = nullptr;
-    SendDatagram(plain, udp->LocalPort(), "unread");
-    PumpUntil([&] { return log.Count("DataArrival") == 3; });
-    PumpAWhile();
-    EXPECT_EQ(udp->BytesReceived(), 0);
-    size_t mark = box.Mark();
-    VbVariant data;
-    udp->GetData(data);   // nothing waiting: returns at once, writes nothing
-    EXPECT_TRUE(data.IsEmpty());
-    EXPECT_EQ(box.Since(mark), Lines{});
-}
-
-// Reads outside any handler: the test waits without handling messages, so
-// each datagram is still queued when it is read.
-TEST_F(ServerTest, UdpShortReads) {
-    uint16_t plainPort = 0;
-    Fd plain = PlainUdp(plainPort);
-    auto udp = CSocketKit::Create();
-    udp->SetProtocol(sckUDP);
-    VbVariant data;
-    EXPECT_VBERROR(udp->GetData(data), 40006, "CSocketKit.GetData", kDescWrongState);
-    udp->Bind(0, "127.0.0.1");
-    auto waitForDatagram = [&] {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (udp->BytesReceived() == 0) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no datagram";
-            usleep(200);
-        }
-    };
-    SendDatagram(plain, udp->LocalPort(), std::string("\x02\x01\x00\x00", 4) + "ABCDEF");
-    waitForDatagram();
-    EXPECT_EQ(udp->BytesReceived(), 10);
-    size_t mark = box.Mark();
-    EXPECT_VBERROR(udp->GetData(data, VbVariant::vbLong), 10040, "CSocketKit.RecvData", "Message too long.");
-    EXPECT_EQ(data.VarType(), VbVariant::vbLong);
-    EXPECT_EQ(data.LongValue(), 258);
-    EXPECT_EQ(udp->BytesReceived(), 0);   // the rest of the datagram is gone
-    EXPECT_EQ(box.Since(mark), Lines{});  // a failing read writes no line
-    EXPECT_EQ(udp->RemotePort(), plainPort);
-    EXPECT_EQ(udp->RemoteHostIP(), "127.0.0.1");
-
-    SendDatagram(plain, udp->LocalPort(), "drop me");
-    waitForDatagram();
-    VbVariant text{std::string()};
-    EXPECT_VBERROR(udp->GetData(text, std::nullopt, 0), 10040, "CSocketKit.RecvData", "Message too long.");
-    EXPECT_EQ(text.VarType(), VbVariant::vbByteArray);
-    EXPECT_EQ(text.Bytes(), "");
-    EXPECT_EQ(udp->BytesReceived(), 0);
-
-    SendDatagram(plain, udp->LocalPort(), "abcdef");
-    waitForDatagram();
-    text = VbVariant(std::string());
-    udp->PeekData(text);
-    EXPECT_EQ(text.Bytes(), "abcdef");
-    EXPECT_EQ(udp->BytesReceived(), 6);
-    EXPECT_EQ(box.Lines().back(), "OK Bytes obtained from buffer: 6");
-    EXPECT_VBERROR(udp->GetData(text, std::nullopt, 4), 10040, "CSocketKit.RecvData", "Message too long.");
-    EXPECT_EQ(text.Bytes(), "abcd");
-    EXPECT_EQ(udp->BytesReceived(), 0);
 }

@@ -28,6 +28,32 @@
 
 namespace sktest {
 
+using Lines = std::vector<std::string>;
+
+inline std::string N(int64_t value) { return std::to_string(value); }
+
+// The lines a new socket writes while being created and registered as the only socket.
+inline Lines CreationLines(const CSocketKit& sock) {
+    int32_t s = sock.SocketHandle();
+    return {"OK Created socket: " + N(s),
+            "Winsock buffer size for sends: " + N(sock.SendBufferSize()),
+            "Winsock buffer size for receives: " + N(sock.ReceiveBufferSize()),
+            "OK Created socket collection",
+            "OK Created winsock message window " + N(modSocketKit::MessageWindowHandle()),
+            "OK Registered events from socket " + N(s)};
+}
+
+inline std::string AllByteValues() {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
+    return bytes;
+}
+
+inline Lines Concat(Lines a, const Lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // Records the log; remembers which lines were followed by a two-line scroll.
 class RecordingBox : public ITextBox {
 public:
