@@ -32,7 +32,13 @@ void RegisterAccept(win::SOCKET s) {
         WriteSocketLog("OK Created accept collection");
     }
     std::shared_ptr<CSocketKit> holder = CSocketKit::Create();
-    holder->Accept(s);
+    try {
+        holder->Accept(s);
+    } catch (const VbError&) {
+        // Nobody will ever own the connection: it is not left open.
+        win::closesocket(s);
+        throw;
+    }
     if (!g_accepts->emplace(s, holder).second) {
         throw VbError(457, "modSocketKit.RegisterAccept",
                       "This key is already associated with an element of this collection");
