@@ -180,3 +180,18 @@ TEST_F(ConnectTest, UdpConnectOpensWithoutContactingAnyone) {
     EXPECT_EQ(sock->RemoteHostIP(), "");
 }
 
+
+TEST_F(ConnectTest, FailedLookup) {
+    EventLog log;
+    auto sock = CSocketKit::Create();
+    sock->SetEventReceiver(&log);
+    sock->Connect("no-such-host.invalid", 80);
+    ASSERT_EQ(sock->State(), sckResolvingHost);
+    size_t mark = box.Mark();
+    PumpUntil([&] { return sock->State() == sckError; });
+    EXPECT_EQ(box.Since(mark), Lines({"STATE: sckError"}));
+    ASSERT_EQ(log.events.size(), 1u);
+    EXPECT_EQ(log.events[0].rfind("Error 1100", 0), 0u) << log.events[0];   // 11001 or 11002
+    EXPECT_NE(log.events[0].find(" CSocketKit.ConnectToIP"), std::string::npos);
+    EXPECT_TRUE(sock->PendingResolutions().empty());
+}
