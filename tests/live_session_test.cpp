@@ -239,3 +239,24 @@ TEST(LiveSession, SocketDebugLogOfAHiddenRunShowsConnectExchangeAndClose) {
                                    "OK Freed subclass memory at: "}));
     host.Join();
 }
+
+// The bundled example against the demo host, as the README's main job runs it.
+TEST(LiveSession, BundledExampleAgainstTheDemoHost) {
+    BackgroundProcess demo({std::string(VARNEL_BUILD_DIR) + "/varnel-demo-host"});
+    std::string script = ReadFileBytes(std::string(VARNEL_SOURCE_DIR) + "/examples/demo-session.txt");
+    const std::string host = "HOST 127.0.0.1 2323";
+    ASSERT_NE(script.find(host), std::string::npos);
+    script.replace(script.find(host), host.size(), "HOST 127.0.0.1 " + demo.FirstLine());
+    ScriptRun r = RunScript("example", script);
+    EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
+    const std::string prompt = "varnel-demo> ";
+    const std::string start = kHead + "Opening connection\r\n" +
+                              Block("\r\nvarnel-demo: a practice device for Varnel scripts\r\n\r\nlogin: ") +
+                              Block("Password: ") + Block("\r\nWelcome, admin.\r\n" + prompt) + "Logged in.\r\n" +
+                              Block("hello from Varnel\r\n" + prompt) + "Dumping the configuration.\r\n";
+    ASSERT_EQ(r.transcript.substr(0, start.size()), start);
+    const std::string end = prompt + "\r\n\r\n" + Block("Goodbye.\r\n") + "End of script\r\nClosed connection.\r\n";
+    ASSERT_GE(r.transcript.size(), start.size() + 600 + end.size());
+    EXPECT_EQ(r.transcript.substr(r.transcript.size() - end.size()), end);
+    EXPECT_EQ(r.transcript.size(), start.size() + 600 + end.size()) << "the configuration is 600 bytes";
+}

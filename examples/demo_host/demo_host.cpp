@@ -35,13 +35,15 @@ struct Options {
     std::string password = "varnel";
 };
 
-// A configuration listing of exactly size bytes, made of plausible lines.
+// A configuration listing of exactly size bytes, made of plausible lines and
+// ending with a line break.
 std::string Configuration(long size) {
     std::string text = "! varnel-demo configuration\r\nhostname varnel-demo\r\n";
     for (int n = 1; static_cast<long>(text.size()) < size; ++n)
         text += "interface port1/" + std::to_string(n) + "\r\n description link " + std::to_string(n) +
                 "\r\n no shutdown\r\n!\r\n";
     text.resize(static_cast<size_t>(size < 0 ? 0 : size));
+    if (text.size() >= 2) text.replace(text.size() - 2, 2, "\r\n");   // end on a whole line
     return text;
 }
 
