@@ -21,6 +21,9 @@ void FailNextDestroyWindow();
 void SetInitialWindowProc(WNDPROC proc);
 // Clears a quit request so that RunMessageLoop can run again.
 void ClearQuitRequest();
+// With on, connects and datagrams to addresses outside 127.0.0.0/8 fail as
+// unreachable (10051) without leaving the machine.
+void KeepTrafficOnLoopback(bool on);
 // Number of sockets the layer currently tracks, and of queued messages.
 int TrackedSocketCount();
 int QueuedMessageCount();

@@ -39,6 +39,13 @@ using detail::CheckAddressOut;
 using detail::FromSockaddr;
 using detail::Sock;
 
+// Tests keep every packet on this machine: with the guard on, a connect or
+// datagram to an address outside 127.0.0.0/8 fails as unreachable without
+// reaching the network.
+bool g_loopbackOnly = false;
+
+bool Guarded(const sockaddr_in& a) { return g_loopbackOnly && (ntohl(a.sin_addr.s_addr) >> 24) != 127; }
+
 bool ToSockaddr(const SOCKADDR_IN* name, int namelen, sockaddr_in* out, int* error) {
     if (name == nullptr || namelen < static_cast<int>(sizeof(SOCKADDR_IN))) {
         *error = 10014;
@@ -143,8 +150,12 @@ int connect(SOCKET s, const SOCKADDR_IN* name, int namelen) {
     sockaddr_in a;
     int error;
     if (!ToSockaddr(name, namelen, &a, &error)) return Fail(error);
-    int r = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int err = r < 0 ? errno : 0;
+    int r = -1;
+    int err = ENETUNREACH;   // what a connect that the loopback guard stops looks like
+    if (!Guarded(a)) {
+        r = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        err = r < 0 ? errno : 0;
+    }
     Sock* k = detail::FindSocket(s);
     if (k == nullptr || !k->stream) {
         if (r == 0) return 0;
@@ -277,6 +288,7 @@ int sendto(SOCKET s, const char* buf, int len, int flags, const SOCKADDR_IN* to,
     sockaddr_in a;
     int error;
     if (!ToSockaddr(to, tolen, &a, &error)) return Fail(error);
+    if (Guarded(a)) return Fail(10051);
     ssize_t n;
     do {
         n = ::sendto(s, buf, static_cast<size_t>(len), f | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&a),
@@ -301,5 +313,11 @@ int recvfrom(SOCKET s, char* buf, int len, int flags, SOCKADDR_IN* from, int* fr
     if (k == nullptr || !k->stream) return ReceiveDatagram(s, buf, len, f, from, fromlen);
     return recv(s, buf, len, flags);  // a stream socket ignores the address
 }
+
+namespace testing {
+
+void KeepTrafficOnLoopback(bool on) { g_loopbackOnly = on; }
+
+}  // namespace testing
 
 }  // namespace win

@@ -185,7 +185,7 @@ TEST_F(ConnectTest, FailedLookup) {
     EventLog log;
     auto sock = CSocketKit::Create();
     sock->SetEventReceiver(&log);
-    sock->Connect("no-such-host.invalid", 80);
+    sock->Connect("no-such-host..invalid", 80);
     ASSERT_EQ(sock->State(), sckResolvingHost);
     size_t mark = box.Mark();
     PumpUntil([&] { return sock->State() == sckError; });

@@ -22,11 +22,16 @@
 
 #include "net/socket/csocket_kit.h"
 #include "platform/message_window.h"
+#include "platform/platform_testing.h"
 #include "platform/vb_error.h"
 #include "script/mod_misc.h"
 #include "ui/text_box.h"
 
 namespace sktest {
+
+// Every packet of these tests stays on this machine: a connect to any address
+// outside 127.0.0.0/8 (the 1.0.0.0 cases) fails as unreachable instead.
+inline const bool kLoopbackGuard = (win::testing::KeepTrafficOnLoopback(true), true);
 
 using Lines = std::vector<std::string>;
 

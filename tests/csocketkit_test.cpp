@@ -141,7 +141,7 @@ TEST_F(ObjectModelTest, BindToPortZeroThenClose) {
 
     EXPECT_VBERROR(sock->Bind(VbVariant("http")), 40018, "CSocketKit.BindInternal", kDescUnsupportedType);
     EXPECT_VBERROR(sock->Bind(VbVariant(65536)), 40014, "CSocketKit.BindInternal", kDescBadArgument);
-    EXPECT_VBERROR(sock->Bind(VbVariant(0), VbVariant("no-such-host.invalid")), 40014,
+    EXPECT_VBERROR(sock->Bind(VbVariant(0), VbVariant("no-such-host..invalid")), 40014,
                    "CSocketKit.BindInternal", kDescInvalidArgument);
     EXPECT_EQ(sock->State(), sckClosed);
 }

@@ -67,7 +67,7 @@ TEST_F(UdpTest, OneDatagramPerSend) {
                    "Address family not supported by protocol family.");
     EXPECT_EQ(udp->BytesWaitingToSend(), 0);
     EXPECT_EQ(udp->State(), sckOpen);
-    udp->SetRemoteHost("no-such-host.invalid");
+    udp->SetRemoteHost("no-such-host..invalid");
     EXPECT_VBERROR(udp->SendData("lost"), 40014, "CSocketKit.SendBufferedDataUDP", kDescInvalidArgument);
 }
 

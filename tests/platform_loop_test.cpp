@@ -331,7 +331,7 @@ TEST_F(NotifyTest, LookupOfLocalhost) {
 
 TEST_F(NotifyTest, LookupOfUnknownNameGives11001AndWritesNothing) {
     std::vector<char> block(1024, '\x5A');
-    win::HANDLE h = win::WSAAsyncGetHostByName(hwnd, kResolveMsg, "no-such-host.invalid", block.data(), 1024);
+    win::HANDLE h = win::WSAAsyncGetHostByName(hwnd, kResolveMsg, "no-such-host..invalid", block.data(), 1024);
     ASSERT_NE(h, 0);
     ASSERT_TRUE(PumpUntil([&] { return !g_received.empty(); }, 15000));
     EXPECT_EQ(g_received[0].wParam, h);
@@ -373,7 +373,7 @@ TEST(Lookup, BlockingLookupsAndTheLocalHostsOwnName) {
     uint32_t address = 0;
     ASSERT_TRUE(win::FirstHostAddress(rec, &address));
     EXPECT_EQ(address, htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(win::gethostbyname("no-such-host.invalid"), nullptr);
+    EXPECT_EQ(win::gethostbyname("no-such-host..invalid"), nullptr);
     EXPECT_EQ(win::WSAGetLastError(), 11001);
 
     char name[256];
