@@ -31,7 +31,7 @@ namespace sktest {
 
 // Every packet of these tests stays on this machine: a connect to any address
 // outside 127.0.0.0/8 (the 1.0.0.0 cases) fails as unreachable instead.
-inline const bool kLoopbackGuard = (win::testing::KeepTrafficOnLoopback(true), true);
+[[maybe_unused]] static const bool kLoopbackGuard = (win::testing::KeepTrafficOnLoopback(true), true);
 
 using Lines = std::vector<std::string>;
 
