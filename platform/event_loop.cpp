@@ -71,6 +71,10 @@ void WriteWake(int fd) {
 }
 
 void Signal(Loop& l) {
+    // A running RunMessageLoop looks at its queue before it waits, so posts
+    // from the program thread need no wake-up then: that saves two system
+    // calls per notification on a busy connection.
+    if (l.runDepth > 0) return;
     if (!l.wakeSignalled) {
         WriteWake(l.wakefd);
         l.wakeSignalled = true;
@@ -199,9 +203,12 @@ using detail::PollReadinessNow;
 // later RunMessageLoop runs again.
 void RunMessageLoop() {
     Loop& l = L();
+    ++l.runDepth;
     for (;;) {
         if (l.quit) {
             l.quit = false;
+            --l.runDepth;
+            KeepSignalWhilePending(l);
             return;
         }
         DrainInbox(l);

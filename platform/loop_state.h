@@ -49,6 +49,7 @@ struct Loop {
     HWND nextWindow = 1;
     std::unordered_map<int32_t, std::vector<char>> lookupRecords;
     bool quit = false;
+    int runDepth = 0;   // RunMessageLoop activations on the stack
     std::function<void()> toolkitPump;
     int dispatchedSincePoll = 0;
 

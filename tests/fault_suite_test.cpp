@@ -40,9 +40,7 @@ ScriptRun RunScript(const std::string& name, const std::string& script, const st
     return r;
 }
 
-// Removes the session log's framing (each block is followed by CRLF CRLF) from
-// the transcript body between the "Opening connection" line and the closing
-// lines, giving back the bytes as the host sent them, block by block.
+// The transcript between the "Opening connection" line and the closing lines.
 std::string Body(const std::string& transcript, const std::string& tail) {
     const std::string open = "Opening connection\r\n";
     size_t from = transcript.find(open);
@@ -51,6 +49,9 @@ std::string Body(const std::string& transcript, const std::string& tail) {
     return transcript.substr(from + open.size(), to - from - open.size());
 }
 
+// Removes the session log's framing (each block is followed by CRLF CRLF),
+// giving back the bytes as the host sent them. Unambiguous only when no block
+// itself contains CRLF CRLF or ends with CRLF, which the cases below ensure.
 std::string Unframe(const std::string& body) {
     std::string out;
     size_t pos = 0;
@@ -85,7 +86,7 @@ TEST(FaultSuite, HostRefuses) {
 TEST(FaultSuite, HostResetsMidTransfer) {
     std::string payload(1 << 20, 'r');
     ScriptedHost host([&](HostConnection& c) {
-        c.Send("go\r\n");
+        c.Send("go>");
         c.ReadUntil("start\r\n");
         c.Send(payload);
         c.Reset();
@@ -94,17 +95,20 @@ TEST(FaultSuite, HostResetsMidTransfer) {
     EXPECT_EQ(r.process.exitStatus, 1);
     const std::string tail = "Error 10054\r\nConnection reset by peer.\r\nClosed connection.\r\n";
     std::string got = Unframe(Body(r.transcript, tail));
-    ASSERT_GE(got.size(), 4u) << r.transcript.substr(0, 400);
-    EXPECT_EQ(got.substr(0, 4), "go\r\n");
-    EXPECT_EQ(got.substr(4), payload.substr(0, got.size() - 4));
+    ASSERT_GE(got.size(), 3u) << r.transcript.substr(0, 400);
+    EXPECT_EQ(got.substr(0, 3), "go>");
+    EXPECT_EQ(got.substr(3), payload.substr(0, got.size() - 3));
     host.Join();
 }
 
-// Expectation: the host closes right after the client's text arrived; the
-// answer it sent first is logged, then "Connection closed by host.".
+// Expectation: the host answers "bye" and closes while the client is still
+// sending 200,000 bytes, so the close turns into a reset. What the transcript
+// holds is a prefix of what the host sent, in order: "hi>", then "bye" unless
+// the system dropped it with the reset, then the ending ("Connection closed
+// by host." or "Error 10054" with its description), status 1.
 TEST(FaultSuite, HostClosesDuringSend) {
     ScriptedHost host([](HostConnection& c) {
-        c.Send("hi\r\n");
+        c.Send("hi>");
         c.ReadUntil("a");
         c.Send("bye");
         c.Close();
@@ -112,11 +116,12 @@ TEST(FaultSuite, HostClosesDuringSend) {
     std::string big(200000, 'a');
     ScriptRun r = RunScript("closesend", Host(host.Port()) + "SEND \"" + big + "\"\r\nWAIT \"zzz\"\r\n");
     EXPECT_EQ(r.process.exitStatus, 1);
-    const std::string body = Unframe(Body(r.transcript, "\r\nClosed connection.\r\n"));
-    EXPECT_EQ(body.substr(0, 7), "hi\r\nbye") << r.transcript;
-    EXPECT_TRUE(r.transcript.find("Connection closed by host.\r\n") != std::string::npos ||
-                r.transcript.find("Error 10054\r\n") != std::string::npos)
-        << r.transcript;
+    const std::string closed = "Connection closed by host.\r\nClosed connection.\r\n";
+    const std::string reset = "Error 10054\r\nConnection reset by peer.\r\nClosed connection.\r\n";
+    const bool endsClosed = r.transcript.size() >= closed.size() &&
+                            r.transcript.compare(r.transcript.size() - closed.size(), closed.size(), closed) == 0;
+    const std::string body = Unframe(Body(r.transcript, endsClosed ? closed : reset));
+    EXPECT_TRUE(body == "hi>" || body == "hi>bye") << r.transcript;
     host.Join();
 }
 

@@ -45,9 +45,12 @@ public:
     }
     // Removes the first count bytes into out.
     void TakeInto(size_t count, std::string& out) {
-        if (count >= Size() && head_ == 0) {
-            // Everything: the storage changes hands without copying, and
-            // out's old storage is kept for what comes next.
+        if (count >= Size() && head_ == 0 && 2 * Size() >= bytes_.capacity()) {
+            // Everything, filling most of the storage: it changes hands
+            // without copying, and out's old storage is kept for what comes
+            // next. A small content is copied instead, so the storage of a
+            // whole receive call is not given away (and allocated anew) for
+            // a few bytes.
             bytes_.resize(tail_);
             out.swap(bytes_);
             head_ = tail_ = 0;
