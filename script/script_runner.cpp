@@ -80,8 +80,16 @@ void ScriptRunner::RunNextLine() {
     current_ = &act;
     while (RunOneLine(act) && !blnEnded_) {
     }
+    if (outer != nullptr && outer->blnRunningEvents) {
+        // Started by an event inside the outer activation's pass: that
+        // activation runs these passes once the current one is over, which
+        // handles the same events in the same order without nesting deeper.
+        outer->lngDeferredEvents += act.lngDeferredEvents;
+        act.lngDeferredEvents = 0;
+    }
     // The deferred "let pending events run once" of this activation's SEND
     // lines. Events handled here start activations of their own.
+    act.blnRunningEvents = true;
     while (act.lngDeferredEvents > 0 && !blnEnded_) {
         --act.lngDeferredEvents;
         if (hooks_.DoEvents) hooks_.DoEvents();

@@ -98,10 +98,14 @@ private:
     // One RunNextLine activation. While its SEND is inside SendData, a
     // SendComplete that would start the next line instead asks this
     // activation to go on with it; the SEND's "let pending events run once"
-    // is then deferred until the activation reaches a waiting line.
+    // is then deferred until the activation reaches a waiting line. An
+    // activation started by an event while another one lets pending events
+    // run hands its own deferred passes to that one, so activations never
+    // nest more than one deep, however many answers arrive during the passes.
     struct Activation {
         bool blnInSendData = false;
         bool blnContinueInline = false;
+        bool blnRunningEvents = false;
         int64_t lngDeferredEvents = 0;
     };
 

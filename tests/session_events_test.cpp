@@ -251,3 +251,31 @@ TEST(SessionEvents, SendChainsCompletingInsideSendDataRunInConstantStack) {
     RunOnSmallStack([&] { Arrive(rig, "the end"); });
     EXPECT_EQ(rig.Log(), Concat(kStart, {"the end", "", "End of script", "Closed connection."}));
 }
+
+TEST(SessionEvents, AnswersArrivingDuringThePendingEventsPassRunInConstantStack) {
+    // Every SEND's pass finds its answer already there: each answer starts the
+    // next SEND from inside the pass before, which must not nest any deeper.
+    constexpr int kPairs = 20000;
+    std::string script;
+    for (int i = 0; i < kPairs; ++i) script += "SEND \"q\"\r\nWAIT \"a\"\r\n";
+    script += "ECHO \"done\"\r\n";
+    RunnerRig rig;
+    int depth = 0;
+    int deepest = 0;
+    rig.onDoEvents = [&] {
+        deepest = std::max(deepest, ++depth);
+        Arrive(rig, "a");
+        --depth;
+    };
+    rig.sock.calls.reserve(kPairs + 10);
+    rig.hookCalls.reserve(kPairs + 10);
+    RunOnSmallStack([&] { rig.RunConnected(script); });
+    EXPECT_EQ(deepest, 1);
+    EXPECT_EQ(rig.hookCalls.size(), kPairs + 1u);
+    EXPECT_EQ(rig.hookCalls.back(), "EndProgram 0");
+    Lines log = rig.Log();
+    ASSERT_EQ(log.size(), 2u + 2u * kPairs + 3u);
+    EXPECT_EQ(log[2], "a");
+    EXPECT_EQ(log[3], "");
+    EXPECT_EQ(Lines(log.end() - 3, log.end()), (Lines{"done", "End of script", "Closed connection."}));
+}
