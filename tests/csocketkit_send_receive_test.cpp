@@ -244,6 +244,11 @@ TEST_F(SendReceiveTest, FixedSizeTypes) {
     VbVariant other;
     EXPECT_VBERROR(sock->GetData(other, 9), 40018, "CSocketKit.RecvData", kDescUnsupportedType);
     EXPECT_VBERROR(sock->PeekData(other, 8194), 40018, "CSocketKit.RecvData", kDescUnsupportedType);
+    // Codes beyond 16 bits are no type codes, whatever their low 16 bits say.
+    EXPECT_VBERROR(sock->GetData(other, 0x10000 + VbVariant::vbLong), 40018, "CSocketKit.RecvData",
+                   kDescUnsupportedType);
+    EXPECT_VBERROR(sock->PeekData(other, -0x10000 + VbVariant::vbByte), 40018, "CSocketKit.RecvData",
+                   kDescUnsupportedType);
     EXPECT_EQ(box.Since(mark), Lines{});
     EXPECT_EQ(sock->BytesReceived(), 0);
 }

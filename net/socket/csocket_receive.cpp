@@ -72,7 +72,8 @@ int32_t CSocketKit::RecvData(VbVariant& data, bool peek, std::optional<int32_t> 
         data = type == VbVariant::vbString ? VbVariant::String(std::move(bytes))
                                            : VbVariant::ByteArray(std::move(bytes));
     } else {
-        int32_t size = wire::FixedSize(static_cast<uint16_t>(type));
+        // Only a 16-bit value is a type code: 65539 is not 3.
+        int32_t size = type >= 0 && type <= 0xFFFF ? wire::FixedSize(static_cast<uint16_t>(type)) : 0;
         if (size == 0) Fail(ErrUnsupportedType, "CSocketKit.RecvData", kDescUnsupportedType);
         if (available < size) return 0;
         std::string bytes;
