@@ -106,6 +106,24 @@ TEST_F(ConnectTest, CompletedLookupLeavesNoRoute) {
     PumpUntil([&] { return sock->State() == sckConnected; });
 }
 
+TEST_F(ConnectTest, AResultPostedBeforeTheLookupEndsStopsTheLookup) {
+    uint16_t port = 0;
+    Fd listener = LoopbackListener(port);
+    auto sock = CSocketKit::Create();
+    sock->Connect("localhost", static_cast<int32_t>(port));
+    ASSERT_EQ(sock->State(), sckResolvingHost);
+    win::HANDLE handle = std::stoi(sock->PendingResolutions().begin()->first.substr(1));
+    // A result message that someone else posted for the lookup arrives first.
+    // Handling it frees the result block, so the lookup itself must be stopped:
+    // its own result would be written into the freed block.
+    modSocketKit::RouteMessage(modSocketKit::MessageWindowHandle(), modSocketKit::RESOLVE_MESSAGE, handle, 0);
+    EXPECT_EQ(sock->State(), sckError) << "a block without an address";
+    EXPECT_EQ(win::WSACancelAsyncRequest(handle), win::SOCKET_ERROR) << "the lookup is no longer pending";
+    EXPECT_EQ(win::WSAGetLastError(), 10037);
+    PumpAWhile();
+    EXPECT_EQ(sock->State(), sckError);
+}
+
 TEST_F(ConnectTest, PortArguments) {
     auto sock = CSocketKit::Create();
     size_t mark = box.Mark();

@@ -115,8 +115,11 @@ void CSocketKit::PostResolution(int32_t handle, int32_t errorCode) {
     const int32_t purpose = entry->second;
     pendingResolutions_.erase(entry);
     // The result has been delivered: its route goes, so nothing of this
-    // lookup can reach the object again.
+    // lookup can reach the object again. A result posted by someone else can
+    // come before the lookup's own: the lookup is stopped as well, since the
+    // block it would write into is freed below (no effect once it has ended).
     modSocketKit::UnregisterResolution(handle);
+    win::WSACancelAsyncRequest(handle);
 
     if (errorCode != 0) {
         FreeResolveBuffer();
