@@ -70,3 +70,15 @@ private:
     std::string scriptPath_;
     std::string readError_;
 };
+
+// The window is made before frmMain (which needs it), so the window is given
+// this forwarder, which reaches frmMain's handlers once form is set.
+struct FrmMainEvents : IFormEvents {
+    FrmMain* form = nullptr;
+    void cmdStop_Click() override { form->cmdStop_Click(); }
+    void cmdScrDbg_Click() override { form->cmdScrDbg_Click(); }
+    void cmdComDbg_Click() override { form->cmdComDbg_Click(); }
+    void cmdReadMe_Click() override { form->cmdReadMe_Click(); }
+    void imgLogo_Click() override { form->imgLogo_Click(); }
+    void Form_QueryUnload() override { form->Form_QueryUnload(); }
+};

@@ -10,22 +10,6 @@
 #include "app/window_loader.h"
 #include "ui/headless_window.h"
 
-namespace {
-
-// The window is made before frmMain (which needs it) and reaches frmMain's
-// handlers through this forwarder.
-struct FormEventsForwarder : IFormEvents {
-    FrmMain* form = nullptr;
-    void cmdStop_Click() override { form->cmdStop_Click(); }
-    void cmdScrDbg_Click() override { form->cmdScrDbg_Click(); }
-    void cmdComDbg_Click() override { form->cmdComDbg_Click(); }
-    void cmdReadMe_Click() override { form->cmdReadMe_Click(); }
-    void imgLogo_Click() override { form->imgLogo_Click(); }
-    void Form_QueryUnload() override { form->Form_QueryUnload(); }
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
     const std::string commandLine = cmdline::JoinArguments(argc, argv);
     if (commandLine == "--help") {
@@ -41,7 +25,7 @@ int main(int argc, char** argv) {
     // display, and a hidden window's logs, which nobody sees, keep no text.
     std::string probe = commandLine;
     const bool hidden = cmdline::TakeHiddenSwitch(probe);
-    FormEventsForwarder events;
+    FrmMainEvents events;
     std::unique_ptr<IGuiWindow> gui;
     std::unique_ptr<HeadlessMainWindow> headless;
     if (hidden) {

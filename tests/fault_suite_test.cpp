@@ -23,21 +23,10 @@ namespace {
 const std::string kVarnel = std::string(VARNEL_BUILD_DIR) + "/varnel";
 const std::string kHead = "Checking script (clearing output file)\r\nRunning script\r\n";
 
-std::string Host(uint16_t port) { return "HOST 127.0.0.1 " + std::to_string(port) + "\r\n"; }
-
-struct ScriptRun {
-    ProcessResult process;
-    std::string transcript;
-};
+std::string Host(uint16_t port) { return HostLine(port); }
 
 ScriptRun RunScript(const std::string& name, const std::string& script, const std::string& out = "") {
-    std::string dir = MakeScratchDir("fault-" + name);
-    WriteFileBytes(dir + "/script.txt", script);
-    std::string outPath = out.empty() ? dir + "/out.txt" : out;
-    ScriptRun r;
-    r.process = RunProcess({kVarnel, "/r:" + dir + "/script.txt", "/o:" + outPath, "/hidden"}, {}, 120s);
-    r.transcript = ReadFileBytes(outPath);
-    return r;
+    return RunHiddenScript("fault-" + name, script, out);
 }
 
 // The transcript between the "Opening connection" line and the closing lines.

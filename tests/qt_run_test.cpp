@@ -1,6 +1,8 @@
 // Runs through the Qt window: the debug box's buttons, Stop and closing the
 // window, with the real runner, socket and event loop against a loopback host.
 #include <gtest/gtest.h>
+
+#include "tests/qt_support.h"
 #include <unistd.h>
 
 #include <QApplication>
@@ -20,32 +22,7 @@
 
 namespace {
 
-class QtEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
 
-private:
-    int argc_ = 1;
-    char name_[12] = "qt_run_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-// The window's program handlers reach frmMain's own, as in the program.
-struct FormEvents : IFormEvents {
-    FrmMain* form = nullptr;
-    void cmdStop_Click() override { form->cmdStop_Click(); }
-    void cmdScrDbg_Click() override { form->cmdScrDbg_Click(); }
-    void cmdComDbg_Click() override { form->cmdComDbg_Click(); }
-    void cmdReadMe_Click() override { form->cmdReadMe_Click(); }
-    void imgLogo_Click() override { form->imgLogo_Click(); }
-    void Form_QueryUnload() override { form->Form_QueryUnload(); }
-};
 
 const std::string kHead = "Checking script (clearing output file)\r\nRunning script\r\n";
 
@@ -85,7 +62,7 @@ protected:
     bool LogHas(const std::string& text) { return Log().find(text) != std::string::npos; }
 
     std::filesystem::path folder;
-    FormEvents events;
+    FrmMainEvents events;
     varnel_qt::QtGuiWindow window;
     std::unique_ptr<FrmMain> form;
 };

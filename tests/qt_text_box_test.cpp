@@ -2,6 +2,8 @@
 // appending without rebuilding, the caret and the posted line scroll.
 #include <gtest/gtest.h>
 
+#include "tests/qt_support.h"
+
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -17,21 +19,6 @@ using namespace std::string_literals;
 
 namespace {
 
-class QtEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "qt_text_box";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 class QtTextBoxTest : public testing::Test {
 protected:

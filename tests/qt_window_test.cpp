@@ -3,6 +3,8 @@
 // bridge to the program's event loop.
 #include <gtest/gtest.h>
 
+#include "tests/qt_support.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -28,21 +30,6 @@ using varnel_qt::TwipScale;
 
 namespace {
 
-class QtEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "qt_window_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 struct RecordingEvents : IFormEvents {
     std::vector<std::string> calls;

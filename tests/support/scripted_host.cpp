@@ -308,6 +308,21 @@ BackgroundProcess::~BackgroundProcess() {
     if (outFd_ >= 0) ::close(outFd_);
 }
 
+ScriptRun RunHiddenScript(const std::string& name, const std::string& script, const std::string& out,
+                          const std::vector<std::string>& env) {
+    std::string dir = MakeScratchDir(name);
+    WriteFileBytes(dir + "/script.txt", script);
+    std::string outPath = out.empty() ? dir + "/out.txt" : out;
+    ScriptRun r;
+    r.process = RunProcess({std::string(VARNEL_BUILD_DIR) + "/varnel", "/r:" + dir + "/script.txt", "/o:" + outPath,
+                            "/hidden"},
+                           env, 120s);
+    r.transcript = ReadFileBytes(outPath);
+    return r;
+}
+
+std::string HostLine(uint16_t port) { return "HOST 127.0.0.1 " + std::to_string(port) + "\r\n"; }
+
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;

@@ -110,6 +110,19 @@ private:
     std::string firstLine_;
 };
 
+// A script run by the real program, hidden, with an output file.
+struct ScriptRun {
+    ProcessResult process;
+    std::string transcript;   // the output file's bytes afterwards
+};
+// Writes the script into a fresh scratch folder named after the case and runs
+// build/varnel /r:SCRIPT /o:OUT /hidden (OUT defaults to out.txt in that
+// folder) with the environment changes given.
+ScriptRun RunHiddenScript(const std::string& name, const std::string& script, const std::string& out = "",
+                          const std::vector<std::string>& env = {});
+// "HOST 127.0.0.1 PORT" and its line ending.
+std::string HostLine(uint16_t port);
+
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, std::string_view bytes);
 // A fresh, empty folder under the build folder's test scratch area.
