@@ -82,9 +82,8 @@ void Signal(Loop& l) {
 }
 
 Window* FindWindow(Loop& l, HWND hwnd) {
-    if (hwnd <= 0 || static_cast<size_t>(hwnd) >= l.windows.size()) return nullptr;
-    Window& w = l.windows[static_cast<size_t>(hwnd)];
-    return w.alive ? &w : nullptr;
+    auto it = l.windows.find(hwnd);
+    return it != l.windows.end() && it->second.alive ? &it->second : nullptr;
 }
 
 void PurgeQueue(Loop& l, const std::function<bool(const QueuedMessage&)>& match) {

@@ -45,7 +45,7 @@ struct Loop {
     int wakefd = -1;
     bool wakeSignalled = false;  // the program thread has written the eventfd and not read it since
     std::deque<QueuedMessage> queue;
-    std::vector<Window> windows;  // indexed by handle; handles are never reused
+    std::unordered_map<HWND, Window> windows;  // the live windows; handles are never reused
     HWND nextWindow = 1;
     std::unordered_map<int32_t, std::vector<char>> lookupRecords;
     bool quit = false;

@@ -28,7 +28,6 @@ HWND CreateWindowExA(int32_t, const std::string& className, const std::string& w
         return 0;
     }
     HWND hwnd = l.nextWindow++;
-    if (l.windows.size() <= static_cast<size_t>(hwnd)) l.windows.resize(static_cast<size_t>(hwnd) + 1);
     l.windows[hwnd] = Window{true, className, windowName,
                              l.initialProc != nullptr ? l.initialProc : &DefWindowProcA};
     std::lock_guard<std::mutex> lock(l.inboxMutex);
@@ -44,7 +43,7 @@ bool DestroyWindow(HWND hwnd) {
         l.failDestroy = false;
         return false;
     }
-    *w = Window{};
+    l.windows.erase(hwnd);  // nothing of a destroyed window stays behind
     std::vector<int32_t> lookups;
     {
         std::lock_guard<std::mutex> lock(l.inboxMutex);

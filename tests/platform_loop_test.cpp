@@ -1,6 +1,7 @@
 // Tests of the message windows, the loop, the error codes and the host
 // lookups of the platform layer. Every wait is bounded.
 #include <ifaddrs.h>
+#include <malloc.h>
 #include <net/if.h>
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -46,6 +47,19 @@ TEST(MessageWindow, HandlesAreNeverReused) {
     EXPECT_GT(c, b);
     win::DestroyWindow(b);
     win::DestroyWindow(c);
+}
+
+TEST(MessageWindow, ADestroyedWindowLeavesNothingBehind) {
+    // A socket service creates a window for each first socket and destroys it
+    // with the last one: a long-lived program goes through any number of them.
+    win::DestroyWindow(win::CreateWindowExA(0, "STATIC", "warm-up"));
+    const struct mallinfo2 before = mallinfo2();
+    for (int i = 0; i < 100000; ++i) {
+        win::HWND h = win::CreateWindowExA(0, "STATIC", "SOCKET_WINDOW");
+        ASSERT_TRUE(win::DestroyWindow(h));
+    }
+    const struct mallinfo2 after = mallinfo2();
+    EXPECT_LE(after.uordblks + after.hblkhd, before.uordblks + before.hblkhd + 4096);
 }
 
 TEST(MessageWindow, ProcedureReplacementReturnsPrevious) {
