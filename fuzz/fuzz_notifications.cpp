@@ -10,7 +10,7 @@
 // or close the object, as the input says.
 //
 // Afterwards every object is closed and released: it must close (only a
-// socketless object in sckError stays as it is, as specified), and the
+// socketless object in sckError stays so: CloseSck has nothing to close), and the
 // process must be back to the sockets it had and the socket service to
 // no users and no routes. LeakSanitizer checks the memory.
 #include <algorithm>
@@ -194,7 +194,8 @@ void Step(Subject& s, FuzzedDataProvider& p) {
     }
 }
 
-// Closes an object: it must end closed, or (as specified) in sckError without a socket.
+// Closes an object: it must end closed, or in sckError without a socket (CloseSck
+// leaves an object without a socket as it is).
 void CloseAndCheck(CSocketKit& sock) {
     sock.SetEventReceiver(nullptr);
     sock.CloseSck();
