@@ -196,9 +196,10 @@ private:
     int fd_;
 };
 
-// A TCP listener on 127.0.0.1 at an ephemeral port (not listening if listen is false).
-inline Fd LoopbackListener(uint16_t& port, bool listen = true) {
-    Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
+// A plain socket of the given type (SOCK_STREAM, SOCK_DGRAM) bound to
+// 127.0.0.1 at an ephemeral port, which is returned in port.
+inline Fd BoundLoopback(int type, uint16_t& port) {
+    Fd fd(::socket(AF_INET, type, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -206,6 +207,12 @@ inline Fd LoopbackListener(uint16_t& port, bool listen = true) {
     socklen_t length = sizeof address;
     ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
+    return fd;
+}
+
+// A TCP listener on 127.0.0.1 at an ephemeral port (not listening if listen is false).
+inline Fd LoopbackListener(uint16_t& port, bool listen = true) {
+    Fd fd = BoundLoopback(SOCK_STREAM, port);
     if (listen) {
         EXPECT_EQ(::listen(fd.get(), 16), 0);
     }

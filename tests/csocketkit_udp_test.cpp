@@ -12,17 +12,7 @@ using namespace sktest;
 namespace {
 
 // A plain UDP socket bound to 127.0.0.1 at an ephemeral port.
-Fd PlainUdp(uint16_t& port) {
-    Fd fd(::socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return fd;
-}
+Fd PlainUdp(uint16_t& port) { return BoundLoopback(SOCK_DGRAM, port); }
 
 void SendDatagram(const Fd& fd, int32_t port, const std::string& bytes) {
     sockaddr_in to{};
