@@ -198,11 +198,13 @@ TEST_F(QtWindowTest, InformationBoxIsModalWithOnlyOk) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     bool modal = false;
+    QFont font;
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
         text = box->text(), title = box->windowTitle(), icon = box->icon();
         buttons = box->standardButtons(), modal = box->isModal();
+        font = box->font();
         box->button(QMessageBox::Ok)->click();
     });
     window.MsgBoxInformation("To run a script\r\n\r\n<b>x</b>", "Varnel");
@@ -211,6 +213,7 @@ TEST_F(QtWindowTest, InformationBoxIsModalWithOnlyOk) {
     EXPECT_EQ(icon, QMessageBox::Information);
     EXPECT_EQ(buttons, QMessageBox::Ok);
     EXPECT_TRUE(modal);
+    EXPECT_EQ(font, window.Form().font());  // the usage box speaks in the window's font
 }
 
 QtGuiWindow* g_window = nullptr;

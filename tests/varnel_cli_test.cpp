@@ -16,7 +16,7 @@ namespace {
 
 const std::string kVarnel = VARNEL_BUILD_DIR "/varnel";
 const std::string kUsage =
-    "To run a script use the /r: argument at the command line:\n\nvarnel.exe /r:script.txt\n"
+    "To run a script use the /r: argument at the command line:\n\nvarnel /r:script.txt\n"
     "(where script.txt is the name of the script file)\n\nPlease see the ReadMe file for more information.\n";
 
 std::string Transcript(std::initializer_list<const char*> lines) {
