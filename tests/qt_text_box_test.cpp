@@ -34,7 +34,7 @@ protected:
 
 TEST_F(QtTextBoxTest, LogBoxesKeepTheBytesAndShowLatin1Lines) {
     ITextBox& log = window.txtWinsock();
-    auto* view = Control<QPlainTextEdit>("txtWinsock");
+    auto* view = Control<varnel_qt::LogView>("txtWinsock");
     log.SetText("Winsock Debug Log");
     log.AppendText("\r\nOK caf\xe9");
     log.AppendText("\r\nsplit line\r");  // the LF of this CRLF comes with the next text
@@ -42,8 +42,8 @@ TEST_F(QtTextBoxTest, LogBoxesKeepTheBytesAndShowLatin1Lines) {
     const std::string expected =
         "Winsock Debug Log\r\nOK caf\xe9\r\nsplit line\r\nlone\rCR and NUL\0!"s;
     EXPECT_EQ(log.Text(), expected);
-    EXPECT_EQ(view->toPlainText(), QString::fromUtf8("Winsock Debug Log\nOK café\nsplit line\nloneCR and NUL!"));
-    EXPECT_EQ(view->document()->blockCount(), 4);
+    EXPECT_EQ(view->ViewText(), QString::fromUtf8("Winsock Debug Log\nOK café\nsplit line\nloneCR and NUL!"));
+    EXPECT_EQ(view->Store().LineCount(), 4u);
 
     // The input box reads back its lines joined by CRLF, whatever was typed.
     auto* input = Control<QPlainTextEdit>("txtInput");
@@ -57,7 +57,7 @@ TEST_F(QtTextBoxTest, LogBoxesKeepTheBytesAndShowLatin1Lines) {
 TEST_F(QtTextBoxTest, SessionLogGrowsByAppendingAndIsNeverScrolled) {
     window.SetVisible(true);
     ITextBox& log = window.txtDebug();
-    auto* view = Control<QPlainTextEdit>("txtDebug");
+    auto* view = Control<varnel_qt::LogView>("txtDebug");
     std::string expected;
     for (int i = 0; i < 100000; ++i) {
         const std::string line = "line " + std::to_string(i) + "\r\n";
@@ -66,8 +66,8 @@ TEST_F(QtTextBoxTest, SessionLogGrowsByAppendingAndIsNeverScrolled) {
     }
     QCoreApplication::processEvents();
     EXPECT_EQ(log.Text(), expected);
-    EXPECT_EQ(view->document()->blockCount(), 100001);
-    EXPECT_EQ(view->document()->findBlockByNumber(99999).text(), "line 99999");
+    EXPECT_EQ(view->Store().LineCount(), 100001u);
+    EXPECT_EQ(view->Store().ViewText(view->Store().LineStart(99999), view->Store().LineEnd(99999)), "line 99999");
     EXPECT_GT(view->verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(view->verticalScrollBar()->value(), 0);
 }
@@ -75,7 +75,7 @@ TEST_F(QtTextBoxTest, SessionLogGrowsByAppendingAndIsNeverScrolled) {
 TEST_F(QtTextBoxTest, CaretToEndScrollsAndLineScrollWaitsForTheLoop) {
     window.SetVisible(true);
     ITextBox& log = window.txtWinsock();
-    auto* view = Control<QPlainTextEdit>("txtWinsock");
+    auto* view = Control<varnel_qt::LogView>("txtWinsock");
     view->show();
     log.SetText("Winsock Debug Log");
     for (int i = 0; i < 200; ++i) log.AppendText("\r\nFD_READ " + std::to_string(i));
@@ -90,7 +90,7 @@ TEST_F(QtTextBoxTest, CaretToEndScrollsAndLineScrollWaitsForTheLoop) {
     EXPECT_EQ(bar->value(), 7);
     log.MoveCaretToEnd();
     EXPECT_EQ(bar->value(), bar->maximum());
-    EXPECT_EQ(view->textCursor().position(), view->document()->characterCount() - 1);
+    EXPECT_EQ(view->Caret(), log.Text().size());
 }
 
 

@@ -80,14 +80,16 @@ TEST_F(QtWindowTest, ControlsHaveTheirCaptionsTipsAndInitialState) {
         if (auto* button = qobject_cast<QAbstractButton*>(control)) caption = button->text();
         if (auto* label = qobject_cast<QLabel*>(control)) caption = label->text();
         if (auto* box = qobject_cast<QPlainTextEdit*>(control)) caption = box->toPlainText();
+        if (auto* log = qobject_cast<varnel_qt::LogView*>(control)) caption = log->ViewText();
         EXPECT_EQ(caption, e.caption) << e.name;
         EXPECT_EQ(control->toolTip(), e.tip) << e.name;
         EXPECT_EQ(!control->isHidden(), e.shown) << e.name;
     }
     EXPECT_FALSE(Control<QCheckBox>("chkWinsock")->isChecked());
     EXPECT_FALSE(Control<QLabel>("imgLogo")->pixmap().isNull());
-    EXPECT_TRUE(Control<QPlainTextEdit>("txtDebug")->isReadOnly());
-    EXPECT_TRUE(Control<QPlainTextEdit>("txtWinsock")->isReadOnly());
+    // The logs are views the user cannot type into; the debug input box is edited.
+    EXPECT_NE(Control<varnel_qt::LogView>("txtDebug"), nullptr);
+    EXPECT_NE(Control<varnel_qt::LogView>("txtWinsock"), nullptr);
     EXPECT_FALSE(Control<QPlainTextEdit>("txtInput")->isReadOnly());
 }
 
@@ -248,7 +250,7 @@ TEST_F(QtWindowTest, ProgramLoopRunsInsideQtsLoopAndDoEventsRunsQts) {
     win::DestroyWindow(hwnd);
 
     // The program's DoEvents lets Qt handle its pending events (a posted line scroll).
-    auto* view = Control<QPlainTextEdit>("txtWinsock");
+    auto* view = Control<varnel_qt::LogView>("txtWinsock");
     view->show();
     for (int i = 0; i < 100; ++i) window.txtWinsock().AppendText("\r\nline");
     QCoreApplication::processEvents();

@@ -19,8 +19,9 @@ namespace varnel_qt {
 
 namespace {
 
-QPlainTextEdit* NewTextBox(QWidget* parent, const char* name, const char* tip) {
-    auto* box = new QPlainTextEdit(parent);
+template <typename Box>
+Box* NewTextBox(QWidget* parent, const char* name, const char* tip) {
+    auto* box = new Box(parent);
     box->setObjectName(name);
     box->setToolTip(QString::fromLatin1(tip));
     // The desktop's fixed font: logs and scripts line up in columns.
@@ -68,7 +69,7 @@ void FrmMain::CreateControls() {
     cmdReadMe_ = NewButton(this, "cmdReadMe", "&View Readme", nullptr);
     cmdReadMe_->installEventFilter(this);
 
-    txtDebug_ = NewTextBox(this, "txtDebug", "Session log");
+    txtDebug_ = NewTextBox<LogView>(this, "txtDebug", "Session log");
 
     Label1_ = new QLabel(QStringLiteral("Debug box:"), this);
     Label1_->setObjectName("Label1");
@@ -77,17 +78,15 @@ void FrmMain::CreateControls() {
     chkWinsock_->setObjectName("chkWinsock");
     chkWinsock_->setChecked(false);
 
-    txtInput_ = NewTextBox(this, "txtInput", "Debug input");
-    txtWinsock_ = NewTextBox(this, "txtWinsock", "Winsock debug output");
+    txtInput_ = NewTextBox<QPlainTextEdit>(this, "txtInput", "Debug input");
+    txtWinsock_ = NewTextBox<LogView>(this, "txtWinsock", "Winsock debug output");
     txtWinsock_->hide();
 
     cmdComDbg_ = NewButton(this, "cmdComDbg", "As &Commands", "Interpret as commands");
     cmdScrDbg_ = NewButton(this, "cmdScrDbg", "As &Script", "Interpret as script");
     cmdStop_ = NewButton(this, "cmdStop", "Stop", nullptr);
 
-    debug_box_ = std::make_unique<QtTextBox>(txtDebug_, QtTextBox::Kind::Log);
-    input_box_ = std::make_unique<QtTextBox>(txtInput_, QtTextBox::Kind::Input);
-    winsock_box_ = std::make_unique<QtTextBox>(txtWinsock_, QtTextBox::Kind::Log);
+    input_box_ = std::make_unique<QtTextBox>(txtInput_);
 }
 
 void FrmMain::SetTabOrder() {

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "ui/qt/form_layout.h"
+#include "ui/qt/log_view.h"
 #include "ui/qt/qt_text_box.h"
 
 class IFormEvents;
@@ -34,9 +35,9 @@ public:
     explicit FrmMain(IFormEvents* events);
     ~FrmMain() override;
 
-    QtTextBox& txtDebug() { return *debug_box_; }
+    LogView& txtDebug() { return *txtDebug_; }
     QtTextBox& txtInput() { return *input_box_; }
-    QtTextBox& txtWinsock() { return *winsock_box_; }
+    LogView& txtWinsock() { return *txtWinsock_; }
 
     int HeightTwips() const;
     void SetHeightTwips(int twips);
@@ -68,17 +69,15 @@ private:
     IFormEvents* events_;
     QLabel* imgLogo_ = nullptr;
     QPushButton* cmdReadMe_ = nullptr;
-    QPlainTextEdit* txtDebug_ = nullptr;
+    LogView* txtDebug_ = nullptr;
     QLabel* Label1_ = nullptr;
     QCheckBox* chkWinsock_ = nullptr;
     QPlainTextEdit* txtInput_ = nullptr;
-    QPlainTextEdit* txtWinsock_ = nullptr;
+    LogView* txtWinsock_ = nullptr;
     QPushButton* cmdComDbg_ = nullptr;
     QPushButton* cmdScrDbg_ = nullptr;
     QPushButton* cmdStop_ = nullptr;
-    std::unique_ptr<QtTextBox> debug_box_;
     std::unique_ptr<QtTextBox> input_box_;
-    std::unique_ptr<QtTextBox> winsock_box_;
 
     int height_twips_ = kExpandedTwips;  // the height last set, in twips
     bool winsock_on_input_ = false;  // set by the load step
