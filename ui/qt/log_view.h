@@ -39,6 +39,7 @@ public:
     QString ViewText() const { return store_.ViewText(0, store_.Size()); }
     // Rows at the current width: a line takes one row per full width.
     size_t RowCount() const { return total_rows_; }
+    size_t WrapColumns() const { return wrap_columns_; }
     size_t Caret() const { return caret_; }
     void SelectAll();
     QString SelectedText() const;
