@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/message_window.h"
@@ -13,6 +14,16 @@ namespace win::detail {
 // Epoll user data of the loop's own eventfd; socket entries use
 // (generation << 32) | fd and never reach this value.
 constexpr uint64_t kWakeTag = ~uint64_t{0};
+// Epoll user data of the timer descriptor and of the stop-signal pipe.
+constexpr uint64_t kTimerTag = ~uint64_t{0} - 1;
+constexpr uint64_t kSignalTag = ~uint64_t{0} - 2;
+
+// Creates the loop if it does not exist yet; false (error set) when its
+// descriptors cannot be made.
+bool TryCreateLoop(std::string* error);
+// Implemented by timers_signals.cpp: the timer descriptor or the signal pipe is readable.
+void OnTimerReady();
+void OnSignalReady();
 
 // The loop's epoll instance (created on first use, on the program thread).
 int LoopEpollFd();
