@@ -97,7 +97,7 @@ void OnStopSignal(int signo) {
 
 }  // namespace
 
-bool InitEventLoop(std::string* error) { return detail::TryCreateLoop(error); }
+bool InitEventLoop(std::string* error) { return detail::TryCreateLoop(error) && EnsureTimerFd(error); }
 
 bool SetTimer(HWND hwnd, UINT id, UINT milliseconds, std::string* error) {
     if (!IsWindow(hwnd)) return false;

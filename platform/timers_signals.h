@@ -22,8 +22,9 @@ namespace win {
 
 constexpr UINT WM_TIMER = 0x0113;
 
-// Creates the event loop on this thread, reporting a failure (no descriptors,
-// no memory) instead of ending the process. True when the loop exists.
+// Creates the event loop and its timer descriptor on this thread, reporting a
+// failure (no descriptors, no memory) instead of ending the process. True
+// when both exist.
 bool InitEventLoop(std::string* error);
 
 // Starts (or restarts with a new period) timer id of hwnd. False on failure
