@@ -5,7 +5,7 @@
 #include <string>
 
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace textsearch {
@@ -21,10 +21,11 @@ bool HasLetter(std::string_view text) {
     return false;
 }
 
-bool EqualFolded(const unsigned char* a, const unsigned char* b, size_t n) {
-    for (size_t i = 0; i < n; ++i)
-        if (Fold(a[i]) != Fold(b[i])) return false;
-    return true;
+// How many leading bytes of a and b are equal when folded (n when all are).
+size_t EqualPrefix(const unsigned char* a, const unsigned char* b, size_t n) {
+    size_t i = 0;
+    while (i < n && Fold(a[i]) == Fold(b[i])) ++i;
+    return i;
 }
 
 // The linear-time way: both sides folded, then memmem. Costs a copy of the text.
@@ -46,6 +47,91 @@ struct ByteTest {
     bool Matches(unsigned char b) const { return static_cast<unsigned char>(b | orBits) == value; }
 };
 
+// One search: the block, the text, the two byte tests, and the bytes spent
+// on full comparisons so far.
+struct Scan {
+    const unsigned char* t;
+    const unsigned char* f;
+    size_t n, m, end;  // candidate positions are 0 .. end - 1
+    ByteTest first, last;
+    size_t compared = 0;
+
+    bool Verify(size_t pos) {
+        if (m <= 2) return true;
+        const size_t equal = EqualPrefix(t + pos + 1, f + 1, m - 2);
+        compared += equal + 1;
+        return equal == m - 2;
+    }
+    // The candidates of mask (bit k: position base + k): 1 found, -1 the
+    // comparison budget (the block's length) is spent, 0 none matched.
+    int Check(uint64_t mask, size_t base) {
+        while (mask != 0) {
+            if (Verify(base + static_cast<size_t>(__builtin_ctzll(mask)))) return 1;
+            mask &= mask - 1;
+        }
+        return compared > n ? -1 : 0;
+    }
+};
+
+#ifdef __SSE2__
+// Scans 64 positions at a time from i while they fit; returns as Check does,
+// with i at the first position not yet scanned.
+int ScanSse2(Scan& s, size_t& i) {
+    const __m128i firstOr = _mm_set1_epi8(static_cast<char>(s.first.orBits));
+    const __m128i firstValue = _mm_set1_epi8(static_cast<char>(s.first.value));
+    const __m128i lastOr = _mm_set1_epi8(static_cast<char>(s.last.orBits));
+    const __m128i lastValue = _mm_set1_epi8(static_cast<char>(s.last.value));
+    auto hits = [&](const unsigned char* p) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + s.m - 1));
+        return _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, firstOr), firstValue),
+                             _mm_cmpeq_epi8(_mm_or_si128(b, lastOr), lastValue));
+    };
+    for (; i + 64 <= s.end; i += 64) {
+        const unsigned char* p = s.t + i;
+        const __m128i h0 = hits(p), h1 = hits(p + 16), h2 = hits(p + 32), h3 = hits(p + 48);
+        const __m128i any = _mm_or_si128(_mm_or_si128(h0, h1), _mm_or_si128(h2, h3));
+        if (_mm_movemask_epi8(any) == 0) continue;
+        const uint64_t mask = static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(h0))) |
+                              static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(h1))) << 16 |
+                              static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(h2))) << 32 |
+                              static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(h3))) << 48;
+        if (int r = s.Check(mask, i); r != 0) {
+            i += 64;
+            return r;
+        }
+    }
+    return 0;
+}
+
+// The same with 32-byte registers, where the processor has them.
+__attribute__((target("avx2"))) int ScanAvx2(Scan& s, size_t& i) {
+    const __m256i firstOr = _mm256_set1_epi8(static_cast<char>(s.first.orBits));
+    const __m256i firstValue = _mm256_set1_epi8(static_cast<char>(s.first.value));
+    const __m256i lastOr = _mm256_set1_epi8(static_cast<char>(s.last.orBits));
+    const __m256i lastValue = _mm256_set1_epi8(static_cast<char>(s.last.value));
+    auto hits = [&](const unsigned char* p) __attribute__((target("avx2"))) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + s.m - 1));
+        return _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(a, firstOr), firstValue),
+                                _mm256_cmpeq_epi8(_mm256_or_si256(b, lastOr), lastValue));
+    };
+    for (; i + 64 <= s.end; i += 64) {
+        const __m256i h0 = hits(s.t + i), h1 = hits(s.t + i + 32);
+        if (_mm256_testz_si256(_mm256_or_si256(h0, h1), _mm256_or_si256(h0, h1))) continue;
+        const uint64_t mask = static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(h0))) |
+                              static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(h1))) << 32;
+        if (int r = s.Check(mask, i); r != 0) {
+            i += 64;
+            return r;
+        }
+    }
+    return 0;
+}
+
+bool g_haveAvx2 = __builtin_cpu_supports("avx2");
+#endif
+
 }  // namespace
 
 bool ContainsFolded(std::string_view text, std::string_view find) {
@@ -55,39 +141,30 @@ bool ContainsFolded(std::string_view text, std::string_view find) {
     if (m > n) return false;
     if (!HasLetter(find)) return ::memmem(text.data(), n, find.data(), m) != nullptr;
 
-    const auto* t = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* f = reinterpret_cast<const unsigned char*>(find.data());
-    const ByteTest first(f[0]), last(f[m - 1]);
-    const size_t end = n - m + 1;  // candidate positions are 0 .. end - 1
-    size_t compared = 0;           // bytes of full comparisons so far
-    auto verify = [&](size_t pos) {
-        compared += m;
-        return m <= 2 || EqualFolded(t + pos + 1, f + 1, m - 2);
-    };
+    Scan s{reinterpret_cast<const unsigned char*>(text.data()), reinterpret_cast<const unsigned char*>(find.data()),
+           n, m, n - m + 1, ByteTest(static_cast<unsigned char>(find[0])),
+           ByteTest(static_cast<unsigned char>(find[m - 1]))};
     size_t i = 0;
 #ifdef __SSE2__
-    const __m128i firstOr = _mm_set1_epi8(static_cast<char>(first.orBits));
-    const __m128i firstValue = _mm_set1_epi8(static_cast<char>(first.value));
-    const __m128i lastOr = _mm_set1_epi8(static_cast<char>(last.orBits));
-    const __m128i lastValue = _mm_set1_epi8(static_cast<char>(last.value));
-    for (; i + 16 <= end; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + m - 1));
-        const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, firstOr), firstValue),
-                                          _mm_cmpeq_epi8(_mm_or_si128(b, lastOr), lastValue));
-        uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(hit));
-        while (mask != 0) {
-            if (verify(i + static_cast<size_t>(__builtin_ctz(mask)))) return true;
-            mask &= mask - 1;
-        }
-        if (compared > n) return FoldedMemmem(text.substr(i + 16), find);
-    }
+    const int r = g_haveAvx2 ? ScanAvx2(s, i) : ScanSse2(s, i);
+    if (r > 0) return true;
+    if (r < 0) return FoldedMemmem(text.substr(i), find);
 #endif
-    for (; i < end; ++i) {
-        if (first.Matches(t[i]) && last.Matches(t[i + m - 1]) && verify(i)) return true;
-        if (compared > n) return FoldedMemmem(text.substr(i + 1), find);
+    for (; i < s.end; ++i) {
+        if (s.first.Matches(s.t[i]) && s.last.Matches(s.t[i + m - 1]) && s.Verify(i)) return true;
+        if (s.compared > n) return FoldedMemmem(text.substr(i + 1), find);
     }
     return false;
+}
+
+bool UseWideRegisters(bool on) {
+#ifdef __SSE2__
+    g_haveAvx2 = on && __builtin_cpu_supports("avx2");
+    return g_haveAvx2;
+#else
+    (void)on;
+    return false;
+#endif
 }
 
 }  // namespace textsearch

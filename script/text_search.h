@@ -18,4 +18,8 @@ namespace textsearch {
 // empty find occurs in every text (the empty text included).
 bool ContainsFolded(std::string_view text, std::string_view find);
 
+// For tests: with off, the 16-byte way is used even where 32-byte registers
+// exist. Returns whether the 32-byte way is now in use.
+bool UseWideRegisters(bool on);
+
 }  // namespace textsearch
