@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
                 longMs / shortMs);
     std::printf("ROW\tWAIT search per MB, 100-char text\t%.3f ms\t%.3f ms (memchr)\t%.2fx\n", shortMs, memchrMs,
                 shortMs / memchrMs);
-    std::printf("ROW\t    same, against the search it replaced\t%.3f ms\t%.3f ms (byte-by-byte search)\t%.2fx\n",
+    std::printf("ROW\t    same, against the search it replaced\t%.3f ms\t%.3f ms (byte-by-byte search)\t%.3fx\n",
                 shortMs, naiveMs, shortMs / naiveMs);
     return 0;
 }
