@@ -43,7 +43,7 @@ bool Init(std::function<void(int)> onStopSignal, std::string* error) {
 void DoEvents() { win::DoEvents(); }
 void Run() { win::RunMessageLoop(); }
 void Quit() { win::QuitMessageLoop(); }
-void Sleep(uint32_t milliseconds) { win::Sleep(milliseconds); }
+bool Sleep(uint32_t milliseconds) { return win::SleepUnlessStopSignal(milliseconds); }
 
 void SetTimerTarget(std::function<void()> onElapsed) { g_onElapsed = std::move(onElapsed); }
 
@@ -77,10 +77,11 @@ void Run() {
     while (!g_quit) ::pause();
 }
 void Quit() { g_quit = true; }
-void Sleep(uint32_t milliseconds) {
+bool Sleep(uint32_t milliseconds) {
     timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+    return false;
 }
 void SetTimerTarget(std::function<void()>) {}
 bool StartTimer(uint32_t) { return false; }

@@ -15,7 +15,9 @@ bool Init(std::function<void(int signo)> onStopSignal, std::string* error);
 void DoEvents();
 void Run();         // returns once Quit has been called
 void Quit();
-void Sleep(uint32_t milliseconds);
+// Blocks the thread; true when a stop signal cut the pause short (the loop
+// then has it to handle).
+bool Sleep(uint32_t milliseconds);
 // The run's one timer: the target set here runs from the loop once,
 // milliseconds after StartTimer (a later call replaces an armed timer).
 // StartTimer is false when the timer cannot be set.

@@ -86,7 +86,8 @@ int Run(int argc, char** argv) {
 
     RunnerHooks hooks;
     hooks.DoEvents = apploop::DoEvents;
-    hooks.Sleep = apploop::Sleep;
+    hooks.Sleep = [](uint32_t milliseconds) { apploop::Sleep(milliseconds); };
+    hooks.SleepUnlessStopped = apploop::Sleep;
     IGuiWindow* guiWindow = gui.get();
     hooks.EndProgram = [guiWindow](int status) {
         if (guiWindow != nullptr)

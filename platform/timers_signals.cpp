@@ -1,12 +1,14 @@
 #include "platform/timers_signals.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -160,6 +162,25 @@ bool WatchStopSignals(HWND hwnd, UINT msg, std::initializer_list<int> signals, s
         }
     }
     return true;
+}
+
+bool SleepUnlessStopSignal(uint32_t milliseconds) {
+    if (g_signalPipe[0] < 0) {
+        Sleep(milliseconds);
+        return false;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        pollfd p{g_signalPipe[0], POLLIN, 0};
+        const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
+        if (n > 0) return true;  // the byte stays in the pipe for the loop
+        if (n < 0 && errno != EINTR) {
+            Sleep(static_cast<uint32_t>(left));
+            return false;
+        }
+    }
 }
 
 namespace detail {

@@ -37,5 +37,8 @@ bool KillTimer(HWND hwnd, UINT id);
 // Watches the given signals: each one posts msg to hwnd with wParam = the
 // signal's number. False (error set) when the pipe or a handler cannot be set up.
 bool WatchStopSignals(HWND hwnd, UINT msg, std::initializer_list<int> signals, std::string* error);
+// Blocks the thread like Sleep, but returns early (true) as soon as a watched
+// signal has arrived that the loop has not handled yet.
+bool SleepUnlessStopSignal(uint32_t milliseconds);
 
 }  // namespace win

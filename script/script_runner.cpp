@@ -124,6 +124,7 @@ bool ScriptRunner::RunOneLine(Activation& act) {
             if (command == "TIMEOUT") return RunTimeout();
             if (command == "DELAY") {
                 uint32_t ms = scripttext::DelayMilliseconds(modMisc::GetWord(strLine, " ", 2));
+                if (ms > 0 && hooks_.SleepUnlessStopped) return !hooks_.SleepUnlessStopped(ms);
                 if (ms > 0 && hooks_.Sleep) hooks_.Sleep(ms);
                 return true;
             }

@@ -29,6 +29,10 @@ struct RunnerHooks {
     std::function<void()> DoEvents;
     // Suspends the one program thread; nothing is handled meanwhile.
     std::function<void(uint32_t milliseconds)> Sleep;
+    // Optional: a pause that a stop signal cuts short (true then). A DELAY
+    // uses it instead of Sleep when set, and then lets the loop handle the
+    // signal before any further line runs.
+    std::function<bool(uint32_t milliseconds)> SleepUnlessStopped;
     // Ends the program: records the exit status and asks the event loop to quit.
     std::function<void(int exitStatus)> EndProgram;
     // The run's one timer: after milliseconds the program calls TimerElapsed

@@ -279,9 +279,10 @@ TEST(FaultSuiteLimits, BrokenPipeIsAWriteFailure) {
     EXPECT_EQ(WEXITSTATUS(status), 4);
 }
 
-// Expectation: SIGINT and SIGHUP end a waiting run like SIGTERM does; during
-// a DELAY (when the loop cannot look) a second identical signal ends the
-// process at once with 128 + its number.
+// Expectation: SIGINT and SIGHUP end a waiting run like SIGTERM does, and a
+// signal cuts a DELAY short the same way. While the program cannot get back
+// to its loop (a write to a FIFO whose reader takes nothing), the first
+// SIGTERM waits, and a second one ends the process at once with 128 + 15.
 TEST(FaultSuiteLimits, StopSignals) {
     ScriptedHost silent([](HostConnection& c) {
         c.Send("banner\r\n");
@@ -302,16 +303,32 @@ TEST(FaultSuiteLimits, StopSignals) {
         EXPECT_EQ(ReadFileBytes(out), waiting + "Stopped by signal " + (signo == SIGINT ? "SIGINT" : "SIGHUP") +
                                           "\r\n" + kClosed);
     }
-    WriteFileBytes(dir + "/d.txt", "ECHO \"pause\"\r\nDELAY 60\r\n");
+
+    WriteFileBytes(dir + "/d.txt", "ECHO \"pause\"\r\nDELAY 60\r\nECHO \"not reached\"\r\n");
     pid_t pid = Spawn(dir + "/d.txt", dir + "/delay.txt");
     ASSERT_GT(pid, 0);
     WaitForFile(dir + "/delay.txt", kHead + "pause\r\n");
     ::kill(pid, SIGINT);
-    std::this_thread::sleep_for(200ms);
-    ::kill(pid, SIGINT);
     int status = WaitEnd(pid);
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+    EXPECT_EQ(ReadFileBytes(dir + "/delay.txt"), kHead + "pause\r\nStopped by signal SIGINT\r\n" + kClosed);
+
+    ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    const int reader = ::open((dir + "/fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    WriteFileBytes(dir + "/big.txt", "ECHO \"" + std::string(1 << 20, 'e') + "\"\r\n");
+    pid = Spawn(dir + "/big.txt", dir + "/fifo");
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(500ms);
+    ::kill(pid, SIGTERM);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), 0) << "one signal waits for the loop";
+    ::kill(pid, SIGTERM);
+    status = WaitEnd(pid);
+    ::close(reader);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
     silent.Join();
 }
 
