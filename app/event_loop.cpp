@@ -4,7 +4,7 @@
 
 #ifdef VARNEL_HAVE_PLATFORM
 #include "platform/message_window.h"
-#include "platform/timers_signals.h"
+#include "platform/stop_signals.h"
 
 namespace apploop {
 namespace {

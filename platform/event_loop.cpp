@@ -11,6 +11,7 @@
 // for posted messages as well as for socket readiness.
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,26 +51,27 @@ Loop* CreateLoop() {
     int epfd = ::epoll_create1(EPOLL_CLOEXEC);
     if (epfd < 0) return nullptr;
     int wakefd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = kWakeTag;
-    if (wakefd < 0 || ::epoll_ctl(epfd, EPOLL_CTL_ADD, wakefd, &ev) != 0) {
-        const int err = errno;
+    // Made up front, so that timers work even when no descriptor is left.
+    int timerfd = wakefd < 0 ? -1 : ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    epoll_event wake{}, timer{};
+    wake.events = timer.events = EPOLLIN;
+    wake.data.u64 = kWakeTag;
+    timer.data.u64 = kTimerTag;
+    auto* loop = timerfd < 0 ? nullptr : new (std::nothrow) Loop;  // never destroyed: the worker thread may post until the process ends
+    if (loop == nullptr || ::epoll_ctl(epfd, EPOLL_CTL_ADD, wakefd, &wake) != 0 ||
+        ::epoll_ctl(epfd, EPOLL_CTL_ADD, timerfd, &timer) != 0) {
+        const int err = (timerfd >= 0 && loop == nullptr) ? ENOMEM : errno;
+        delete loop;
         ::close(epfd);
         if (wakefd >= 0) ::close(wakefd);
+        if (timerfd >= 0) ::close(timerfd);
         errno = err;
-        return nullptr;
-    }
-    auto* loop = new (std::nothrow) Loop;  // never destroyed: the worker thread may post until the process ends
-    if (loop == nullptr) {
-        ::close(epfd);
-        ::close(wakefd);
-        errno = ENOMEM;
         return nullptr;
     }
     loop->programThread = std::this_thread::get_id();
     loop->epfd = epfd;
     loop->wakefd = wakefd;
+    loop->timerfd = timerfd;
     return loop;
 }
 
@@ -157,7 +159,7 @@ void DrainInbox(Loop& l) {
 void HandleReport(Loop& l, const epoll_event& event) {
     switch (event.data.u64) {
     case kWakeTag: ConsumeWake(l); break;
-    case kTimerTag: OnTimerReady(); break;
+    case kTimerTag: FireDueTimers(); break;
     case kSignalTag: OnSignalReady(); break;
     default: OnSocketReady(event.data.u64, event.events); break;
     }
@@ -201,6 +203,7 @@ bool DispatchOne(Loop& l) {
         int32_t error = static_cast<int32_t>((static_cast<uint32_t>(m.lParam) >> 16) & 0xFFFF);
         if (!DeliverLookup(m.lookup, error, record)) return true;
     }
+    if (m.msg == WM_TIMER && !DispatchTimer(m)) return true;   // a timer proc ran, or the timer is gone
     Window* w = FindWindow(l, m.hwnd);
     if (w == nullptr) return true;
     WNDPROC proc = w->proc;
