@@ -7,12 +7,11 @@
 #include <unistd.h>
 
 #include "platform/vb_error.h"
+#include "script/text_search.h"
 
 namespace modMisc {
 
 namespace {
-
-ITextBox* g_debugBox = nullptr;
 
 // Case folding of the comparisons that ignore case: ASCII letters only, so
 // every other byte compares exactly.
@@ -168,7 +167,7 @@ std::string GetWord(std::string_view text, std::string_view separator, int16_t n
 
 bool ContainsText(std::string_view text, std::string_view find) {
     if (text.empty()) return false;
-    return FindText(text, find, 0, false) != std::string_view::npos;
+    return textsearch::ContainsFolded(text, find);
 }
 
 std::string GetBetween(std::string_view open, std::string_view close, std::string_view text,
@@ -183,9 +182,5 @@ std::string GetBetween(std::string_view open, std::string_view close, std::strin
     if (closePos < c) throw VbError(5, "modMisc.GetBetween", "Invalid procedure call or argument");
     return std::string(text.substr(c, closePos - c));
 }
-
-void SetDebugBox(ITextBox* box) { g_debugBox = box; }
-
-ITextBox* DebugBox() { return g_debugBox; }
 
 }  // namespace modMisc

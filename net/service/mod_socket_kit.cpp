@@ -15,8 +15,6 @@
 
 #include "net/service/service_testing.h"
 #include "platform/vb_error.h"
-#include "script/mod_misc.h"
-#include "ui/text_box.h"
 
 namespace modSocketKit {
 namespace {
@@ -56,7 +54,8 @@ struct State {
     std::unordered_map<std::string, ISocketOwner*> socketCollection;
     win::HWND hookedWindow = 0;
     win::WNDPROC previousProc = nullptr;
-    // log mirror
+    // log sink and file mirror
+    ISocketLogSink* sink = nullptr;
     bool mirrorOpened = false;
     int mirrorFd = -1;
 };
@@ -129,7 +128,12 @@ void MirrorLine(const std::string& line) {
         s.mirrorOpened = true;
         const char* path = std::getenv("VARNEL_SOCKET_LOG");
         if (path != nullptr && *path != '\0')
-            s.mirrorFd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        {
+            // Opened without blocking, so a FIFO without a reader is skipped
+            // instead of stopping the program; writes then block as usual.
+            s.mirrorFd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+            if (s.mirrorFd >= 0) ::fcntl(s.mirrorFd, F_SETFL, ::fcntl(s.mirrorFd, F_GETFL) & ~O_NONBLOCK);
+        }
     }
     if (s.mirrorFd < 0) return;
     std::string out = line + "\n";
@@ -213,15 +217,11 @@ int32_t DestroyWinsockMessageWindow() {
 
 void WriteSocketLog(const std::string& line, LogScroll scroll) {
     MirrorLine(line);
-    ITextBox* box = modMisc::DebugBox();
-    if (box == nullptr) return;
-    box->AppendText("\r\n" + line);
-    if (scroll == LogScroll::Caret) {
-        box->MoveCaretToEnd();
-    } else {
-        box->PostLineScroll(0, 2);
-    }
+    if (ISocketLogSink* sink = St().sink) sink->WriteLine(line, scroll);
 }
+
+void SetSocketLogSink(ISocketLogSink* sink) { St().sink = sink; }
+ISocketLogSink* SocketLogSink() { return St().sink; }
 
 // ---- registry and routing ----
 
