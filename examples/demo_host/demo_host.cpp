@@ -14,6 +14,8 @@
 //
 // Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N]
 // The first line of output is the port it listens on (0 = chosen by the system).
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -96,6 +98,9 @@ private:
             if (host.counted_[wParam]) --host.active_;
             host.counted_.erase(wParam);
             host.sessions_.erase(it);
+            // The C library keeps freed memory for later; when the last
+            // session has gone, an idle host gives it back to the system.
+            if (host.sessions_.empty()) malloc_trim(0);
         }
         return 0;
     }
