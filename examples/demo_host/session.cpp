@@ -9,7 +9,16 @@ Session::Session(SessionOwner& owner, int32_t id, Dialogue dialogue)
 
 Session::~Session() {
     socket_->SetEventReceiver(nullptr);
-    socket_->CloseSck();
+    CloseSocket();
+}
+
+// A close that fails still leaves the object without its socket.
+void Session::CloseSocket() {
+    try {
+        socket_->CloseSck();
+    } catch (const VbError& e) {
+        owner_.LogLine("session " + std::to_string(id_) + ": close failed: " + e.Description);
+    }
 }
 
 void Session::Start(int32_t requestID, const std::string& greeting, bool hangUp) {
@@ -142,6 +151,6 @@ void Session::Finish(const std::string& why) {
     if (finished_) return;
     finished_ = true;
     if (!why.empty()) owner_.LogLine("session " + std::to_string(id_) + ": " + why);
-    socket_->CloseSck();
+    CloseSocket();
     owner_.Release(*this);
 }

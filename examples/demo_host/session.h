@@ -66,6 +66,7 @@ private:
     void Perform(const Answer& answer);
     void Send(const std::string& text);
     void Finish(const std::string& why = "");
+    void CloseSocket();
 
     SessionOwner& owner_;
     int32_t id_;
