@@ -12,7 +12,7 @@
 // properties, error report, WndProc), csocket_connect.cpp, csocket_close.cpp,
 // csocket_server.cpp, csocket_local_host.cpp, csocket_send.cpp,
 // csocket_receive.cpp, csocket_options.cpp, and the notification handling in
-// net/service/notifications.cpp.
+// csocket_notifications.cpp.
 #pragma once
 
 #include <cstdint>
@@ -199,7 +199,7 @@ private:
     // Options.
     void ProcessOptions();
 
-    // Notifications (net/service/notifications.cpp).
+    // Notifications (csocket_notifications.cpp).
     void PostSocket(int32_t notification, int32_t errorCode);
     void PostResolution(int32_t handle, int32_t errorCode);
 
