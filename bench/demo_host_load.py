@@ -335,7 +335,7 @@ def main():
     if wrong:
         print("clients with wrong bytes: %s" % wrong[:10], file=sys.stderr)
     ours, base = n / elapsed, n / base_elapsed
-    row("demo host: %d sessions + %d hostile, sessions/s" % (n, 3 * a.hostile),
+    row("demo host, %d+%d hostile: sessions/s" % (n, 3 * a.hostile),
         "%.0f/s" % ours, "%.0f/s (asyncio host, no hostile)" % base, "%.2fx" % (ours / base))
     per_ours = (idle_rss - rss_before) / n
     per_base = (base_peak - base_before) / n if base_peak > base_before else float("nan")
@@ -343,11 +343,11 @@ def main():
         "%.2fx" % (per_ours / per_base) if per_base == per_base and per_base > 0 else "-")
     row("demo host: peak memory of the load run", "%.1f MiB" % (peak / 1024),
         "%.1f MiB (before the run)" % (rss_before / 1024), "%.2fx" % (peak / rss_before))
-    row("demo host: after the run (descriptors, memory)", "%d, %.1f MiB" % (fds_after, rss_after / 1024),
+    row("demo host: after the run (fds, memory)", "%d, %.1f MiB" % (fds_after, rss_after / 1024),
         "%d, %.1f MiB (before the run)" % (fds_before, rss_before / 1024),
         "%.2fx, %.2fx" % (fds_after / fds_before, rss_after / rss_before))
     cpu_share, served, waiting = descriptor_limit_part(a.build)
-    row("demo host, ulimit -n 64: CPU while full; served after", "%.1f%% of a core, %d of %d" %
+    row("demo host, ulimit -n 64: CPU idle, served", "%.1f%% of a core, %d of %d" %
         (100 * cpu_share, served, waiting), "-", "-")
     ok = not wrong and fds_after == fds_before and served == waiting
     sys.exit(0 if ok else 1)
