@@ -261,3 +261,20 @@ TEST(DemoHost, MaxSessionsRefusesWithAMessage) {
     std::string third = Dialogue(port, {"exit"});
     EXPECT_EQ(third, kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt + "Goodbye.\r\n");
 }
+
+// With few descriptors the host serves as many clients as it can, and the
+// waiting ones as the earlier ones leave.
+TEST(DemoHost, KeepsServingAtTheDescriptorLimit) {
+    BackgroundProcess host({"/bin/sh", "-c", "ulimit -n 24 && exec \"$0\"", kDemoHost});
+    uint16_t port = static_cast<uint16_t>(std::stoi(host.FirstLine()));
+    std::vector<std::unique_ptr<HostConnection>> clients;
+    for (int i = 0; i < 40; ++i) clients.push_back(std::make_unique<HostConnection>(ConnectLoopback(port)));
+    int served = 0;
+    for (auto& c : clients) {
+        served += c->ReadUntil("login: ", 30s) ? 1 : 0;
+        c->Close();
+    }
+    EXPECT_EQ(served, 40);
+    EXPECT_EQ(Dialogue(port, {"exit"}), kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt + "Goodbye.\r\n");
+    EXPECT_TRUE(host.Running());
+}
