@@ -169,10 +169,12 @@ TEST(DemoHost, ClientsThatResetOrLeaveEarlyLeaveNothingBehind) {
         resetAtOnce.Reset();
         HostConnection leavesUnread(ConnectLoopback(port));
         leavesUnread.Close();
-        auto busy = LoggedIn(port);
-        busy->Send("show config 5000000\r\n");
-        busy->Reset();
+        HostConnection busy(ConnectLoopback(port));   // resets in the middle of a listing
+        busy.Send("admin\r\nvarnel\r\nshow config 5000000\r\n");
+        busy.ReadUntil("! varnel-demo configuration");
+        busy.Reset();
     }
+    EXPECT_TRUE(SettlesAt(host.pid(), baseline));
     // Half-closes while a large answer is on its way: gets the start of it
     // unbroken, then the end of the connection.
     auto half = LoggedIn(port);
