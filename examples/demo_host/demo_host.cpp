@@ -53,18 +53,17 @@ public:
     void ConnectionRequest(int32_t requestID) override {
         const bool full = options_.maxSessions > 0 && active_ >= options_.maxSessions;
         const int32_t id = nextId_++;
-        Session& session = *(sessions_[id] = std::make_unique<Session>(*this, id, Dialogue(options_.user, options_.password)));
+        auto& session = sessions_[id];
+        session = std::make_unique<Session>(*this, id, Dialogue(options_.user, options_.password));
         if (!full) ++active_;
         counted_[id] = !full;
+        const std::string refusal = "varnel-demo: too many sessions (at most " +
+                                    std::to_string(options_.maxSessions) + "), try again later\r\n";
         try {
-            session.Start(requestID,
-                          full ? "varnel-demo: too many sessions (at most " + std::to_string(options_.maxSessions) +
-                                     "), try again later\r\n"
-                               : Dialogue::Greeting(),
-                          full);
+            session->Start(requestID, full ? refusal : Dialogue::Greeting(), full);
         } catch (const VbError& e) {
             LogLine("session " + std::to_string(id) + ": cannot take the connection: " + e.Description);
-            Release(session);
+            Release(*session);
         }
     }
 
