@@ -219,6 +219,11 @@ TEST_F(HostileTest, AListeningPortIsFreeAgainWhileItsConnectionsAreInTimeWait) {
 }
 
 TEST_F(HostileTest, RunningOutOfDescriptorsPausesAcceptingWithOneError) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' own checks need descriptors (a pipe to probe memory),
+    // and report false errors when there are none.
+    GTEST_SKIP() << "not with the sanitizers";
+#endif
     StartListener();
     Fd peer;
     EventLog spareLog;
