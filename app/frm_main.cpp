@@ -101,6 +101,9 @@ const char* const kMakerWebSite = "https://varnel.example.org/";
 }  // namespace
 
 void FrmMain::cmdStop_Click() {
+    // An ending that waits for its queued data would wait on a closed
+    // connection until its time limit: it ends now instead.
+    if (StopDrain()) return;
     try {
         if (wsTelnet) wsTelnet->CloseSck();
     } catch (const VbError&) {

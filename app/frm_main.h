@@ -46,7 +46,9 @@ public:
     void Form_QueryUnload() override;
 
     // The window's handlers that reach the program.
-    void cmdStop_Click() override;     // closes the session socket; the run is not told
+    // Closes the session socket; a waiting run is not told, but an ending
+    // that waits for queued data to go out ends at once (StopDrain).
+    void cmdStop_Click() override;
     void cmdScrDbg_Click() override;   // runs the debug box's text as a script
     void cmdComDbg_Click() override;   // interprets the debug box's text as a command line
     void cmdReadMe_Click() override;   // opens Readme.txt (beside the program, or installed)

@@ -45,6 +45,12 @@ void ScriptRunner::DrainOver(bool failed) {
     FinishSession();
 }
 
+bool ScriptRunner::StopDrain() {
+    if (blnEnded_ || !blnDraining_) return false;
+    DrainOver(true);
+    return true;
+}
+
 void ScriptRunner::ArmLimit(WaitKind kind) {
     if (lngTimeout <= 0 || !hooks_.StartTimer) return;
     armedKind_ = kind;

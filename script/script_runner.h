@@ -80,6 +80,11 @@ public:
     void EndSession();
     // The armed time limit has passed: logs the time-out line and ends the run (status 3).
     void TimerElapsed();
+    // The Stop button during an ending that waits for queued data: the data
+    // is dropped and the run ends at once as a failed one (no "End of
+    // script", "Closed connection.", status 1). False, doing nothing, when no
+    // such ending is under way.
+    bool StopDrain();
     // A stop signal (SIGINT, SIGTERM, SIGHUP): logs "Stopped by signal NAME"
     // and ends the run at once, with status 128 + signo.
     void StopBySignal(int signo);
@@ -97,6 +102,8 @@ public:
     bool RunStarted() const { return blnRunStarted_; }
     // The session has ended: nothing runs or reacts any more.
     bool Ended() const { return blnEnded_; }
+    // The run is past its end and waits for its queued data to go to the host.
+    bool Draining() const { return blnDraining_; }
     // 0 after "End of script", 3 after a time-out, 128 + N after signal N,
     // 1 after any other ending; 4 whenever a line could not be written to the
     // output file (a lost transcript outranks every other ending).

@@ -8,11 +8,14 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/frm_main.h"
 #include "app/telnet_socket.h"
@@ -128,6 +131,37 @@ TEST_F(QtRunTest, StopLeavesAWaitingRunWaitingAndAsScriptStartsAfresh) {
     EXPECT_EQ(host.Accepted(), 2);
     EXPECT_TRUE(window.Visible());
     Click("cmdStop");  // lets the host's second dialogue end
+}
+
+// A run past its last line that waits for its queued data to reach a host
+// that reads nothing: Stop ends it at once, as a failed run (the data is
+// dropped with the connection): no "End of script", status 1.
+TEST_F(QtRunTest, StopEndsAnEndingThatWaitsForQueuedDataAtOnce) {
+    std::atomic<bool> stopped{false};
+    testhost::ScriptedHost host([&](testhost::HostConnection& c) {
+        c.Send("login:\r\n");  // the HOST line goes on with the host's first data
+        c.ReadUntil("x");        // the SEND has begun, its WAIT is armed
+        c.Send("hello\r\n");
+        for (int i = 0; i < 1200 && !stopped.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        c.ReadToEnd(std::chrono::seconds(30));
+    });
+    // Far more than the loopback buffers hold, so the drain cannot finish by itself.
+    std::ofstream(folder / "flood.txt") << "HOST 127.0.0.1 " << host.Port() << "\r\nSEND \""
+                                        << std::string(32 << 20, 'x') << "\"\r\nWAIT \"hello\"\r\n";
+    window.txtInput().SetText("/r:flood.txt");
+    Click("cmdComDbg");
+    ASSERT_TRUE(PumpUntil([&] { return form->Draining(); })) << Log();
+    const std::string draining = kHead + "Opening connection\r\nlogin:\r\n\r\n\r\nhello\r\n\r\n\r\n";
+    EXPECT_EQ(Log(), draining);
+
+    Click("cmdStop");
+    stopped = true;
+    ASSERT_TRUE(form->Ended()) << Log();
+    EXPECT_EQ(Log(), draining + "Closed connection.\r\n");
+    EXPECT_FALSE(window.Visible());
+    EXPECT_EQ(form->ExitStatus(), 1);
+    EXPECT_EQ(window.Exec(), 1);
+    host.Join();
 }
 
 TEST_F(QtRunTest, ClosingWhileConnectedEndsWithoutTheClosingLine) {

@@ -73,6 +73,23 @@ TEST(RunEnding, QueuedDataDrainsBeforeTheEndOfScript) {
     EXPECT_EQ(stuck.runner.ExitStatus(), 3);
 }
 
+TEST(RunEnding, StopDuringTheDrainEndsAtOnceAsAFailure) {
+    RunnerRig rig;
+    rig.runner.blnHidden = false;
+    rig.sock.onSend = [&](const std::string&) { rig.sock.waitingToSend = 9; };
+    rig.RunConnected("TIMEOUT 5\r\nSEND \"abc\"\r\n");
+    EXPECT_FALSE(rig.runner.StopDrain()) << "no ending under way yet";
+    rig.runner.wsTelnet_SendComplete();
+    ASSERT_TRUE(rig.runner.Draining());
+    EXPECT_TRUE(rig.runner.StopDrain());
+    EXPECT_TRUE(rig.runner.Ended());
+    EXPECT_EQ(rig.Log(), (Lines{"Checking script (clearing output file)", "Running script", "Closed connection."}));
+    EXPECT_EQ(rig.runner.ExitStatus(), 1);
+    rig.runner.TimerElapsed();  // the limit of the drain is gone with it
+    EXPECT_FALSE(rig.runner.StopDrain());
+    EXPECT_EQ(rig.Log().size(), 3u);
+}
+
 TEST(RunEnding, StopSignalEndsAtOnceWithItsName) {
     RunnerRig rig;
     rig.sock.onSend = [&](const std::string&) { rig.sock.waitingToSend = 9; };
