@@ -12,7 +12,7 @@
 //
 // The dialogue itself (banner, login, commands) is in dialogue.cpp.
 //
-// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N]
+// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] | --help
 // The first line of output is the port it listens on (0 = chosen by the system).
 #include <malloc.h>
 
@@ -116,8 +116,29 @@ private:
 
 DemoHost* DemoHost::instance_ = nullptr;
 
+const char* const kUsageLine =
+    "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N]\n";
+
+// The --help text: the usage line and one line for each option.
+const char* const kHelpText =
+    "A practice login host on 127.0.0.1 for trying varnel scripts.\n"
+    "\n"
+    "  --port N           listen on port N (0, the default: a free port the system chooses)\n"
+    "  --user NAME        the user name the login accepts (default admin)\n"
+    "  --password WORD    the password the login accepts (default varnel)\n"
+    "  --max-sessions N   serve at most N sessions at the same time\n"
+    "  --help             print this text and exit\n"
+    "\n"
+    "The first line of output is the port it listens on.\n";
+
 Options ParseArguments(int argc, char** argv) {
     Options o;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) != "--help") continue;
+        std::fputs(kUsageLine, stdout);
+        std::fputs(kHelpText, stdout);
+        std::exit(0);
+    }
     for (int i = 1; i < argc; i += 2) {
         const std::string flag = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -126,8 +147,7 @@ Options ParseArguments(int argc, char** argv) {
         else if (value && flag == "--password") o.password = value;
         else if (value && flag == "--max-sessions" && std::atoi(value) > 0) o.maxSessions = std::atoi(value);
         else {
-            std::fprintf(stderr,
-                         "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N]\n");
+            std::fputs(kUsageLine, stderr);
             std::exit(2);
         }
     }
