@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/event_loop.h"
 #include "app/frm_main.h"
+#include "app/telnet_session.h"
 #include "app/telnet_socket.h"
 #include "app/window_loader.h"
 #include "ui/headless_window.h"
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
     RunnerHooks hooks;
     hooks.DoEvents = apploop::DoEvents;
     hooks.Sleep = apploop::Sleep;
+    hooks.OpenSession = OpenSessionSocket;
     IGuiWindow* guiWindow = gui.get();
     hooks.EndProgram = [guiWindow](int status) {
         if (guiWindow != nullptr)

@@ -55,6 +55,7 @@ void ScriptRunner::StartScript() {
         if (lngLastLine < 0) return;
         blnRunStarted_ = true;
         blnRunning_ = true;
+        sessionOptions = SessionOptions();
         Socket().CloseSck();  // drops a connection left over from an earlier run
         LogLine("Running script", false);
         lngLine = -1;
@@ -114,6 +115,7 @@ bool ScriptRunner::RunOneLine(Activation& act) {
             if (command == "HOST") return RunHost();
             if (command == "SEND") return RunSend(act);
             if (command == "WAIT") return RunWait();
+            if (command == "TELNET") return RunTelnet();
             if (command == "DELAY") {
                 uint32_t ms = scripttext::DelayMilliseconds(modMisc::GetWord(strLine, " ", 2));
                 if (ms > 0 && hooks_.Sleep) hooks_.Sleep(ms);
@@ -147,7 +149,12 @@ bool ScriptRunner::RunHost() {
     strScriptHost = modMisc::GetWord(strLine, " ", 2);
     strScriptPort = modMisc::GetWord(strLine, " ", 3);
     if (strScriptPort.empty()) strScriptPort = "23";
-    // The state is not tested first: Connect itself refuses a socket in use.
+    // A closed socket gives way to one made for this connection's options; one
+    // in use stays, and its Connect refuses as it always has.
+    if (hooks_.OpenSession && (!wsTelnet || wsTelnet->State() == sckClosed)) {
+        ReleaseSocket();
+        wsTelnet = hooks_.OpenSession(*this, sessionOptions);
+    }
     Socket().Connect(strScriptHost, strScriptPort);
     return false;  // the first received block continues the run
 }
@@ -184,6 +191,21 @@ bool ScriptRunner::RunWait() {
     }
     strWaitFor = scripttext::GetQuotedText(strLine);
     return false;
+}
+
+bool ScriptRunner::RunTelnet() {
+    const std::string mode = ToUpperAscii(modMisc::GetWord(strLine, " ", 2));
+    const bool oneWord = modMisc::GetWord(strLine, " ", 3).empty();
+    if (oneWord && mode == "ON") {
+        sessionOptions.telnet = SessionOptions::Telnet::On;
+    } else if (oneWord && mode == "OFF") {
+        sessionOptions.telnet = SessionOptions::Telnet::Off;
+    } else if (oneWord && mode == "AUTO") {
+        sessionOptions.telnet = SessionOptions::Telnet::Auto;
+    } else {
+        throw VbError(5, "frmMain.RunNextLine", "Invalid procedure call or argument");
+    }
+    return true;
 }
 
 void ScriptRunner::ReportLineError(const VbError& e) {

@@ -31,6 +31,9 @@ struct RunnerHooks {
     std::function<void(uint32_t milliseconds)> Sleep;
     // Ends the program: records the exit status and asks the event loop to quit.
     std::function<void(int exitStatus)> EndProgram;
+    // Makes the session socket for the connection a HOST line opens, raising
+    // its events on the given sink. Unset: every HOST uses wsTelnet as it is.
+    std::function<std::unique_ptr<ISessionSocket>(ISessionEvents&, const SessionOptions&)> OpenSession;
 };
 
 class ScriptRunner : public ISessionEvents {
@@ -57,6 +60,7 @@ public:
     std::string strScriptPort;  // word 3 of the last HOST line, "23" when empty
     std::string strText;        // text argument of the current SEND or ECHO
     std::string strWaitFor;     // armed WAIT text; empty: nothing specific awaited
+    SessionOptions sessionOptions;  // for the next connection; back to the defaults at each run's start
 
     // Starts a run of strScript (an empty text logs the checking line only).
     void StartScript();
@@ -114,6 +118,7 @@ private:
     bool RunHost();
     bool RunSend(Activation& act);
     bool RunWait();
+    bool RunTelnet();
     void ReportLineError(const VbError& e);
     ISessionSocket& Socket();
     int32_t SocketState();
