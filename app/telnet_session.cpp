@@ -10,14 +10,6 @@ namespace {
 
 constexpr int32_t kTelnetPort = 23;
 
-// True when the port text names port 23 the way Connect reads a port.
-bool IsTelnetPort(const std::string& port) {
-    std::optional<double> number = VbVariant(port).NumericValue();
-    if (!number) return false;
-    std::optional<int32_t> rounded = VbVariant::RoundToLong(*number);
-    return rounded && *rounded == kTelnetPort;
-}
-
 class TelnetSession : public ISessionSocket {
 public:
     TelnetSession(ISessionEvents& events, SessionOptions::Telnet mode)
@@ -32,7 +24,7 @@ public:
         socket_->Connect(VbVariant(remoteHost), VbVariant(remotePort));
         // Decided once the socket has taken the port, so a refused Connect
         // changes nothing.
-        filtering_ = mode_ == SessionOptions::Telnet::On || IsTelnetPort(remotePort);
+        filtering_ = TelnetOnForPort(mode_, remotePort);
         filter_ = telnet::TelnetFilter();
         data_.clear();
     }
@@ -139,6 +131,15 @@ private:
 };
 
 }  // namespace
+
+bool TelnetOnForPort(SessionOptions::Telnet mode, const std::string& port) {
+    if (mode != SessionOptions::Telnet::Auto) return mode == SessionOptions::Telnet::On;
+    // Port 23 read the way Connect reads a port.
+    std::optional<double> number = VbVariant(port).NumericValue();
+    if (!number) return false;
+    std::optional<int32_t> rounded = VbVariant::RoundToLong(*number);
+    return rounded && *rounded == kTelnetPort;
+}
 
 std::unique_ptr<ISessionSocket> MakeTelnetSession(ISessionEvents& events, SessionOptions::Telnet mode) {
     return std::make_unique<TelnetSession>(events, mode);

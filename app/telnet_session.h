@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "script/session_events.h"
 #include "script/session_socket.h"
@@ -17,6 +18,9 @@
 // port given to Connect is 23 (below that it passes everything through as
 // the raw socket does).
 std::unique_ptr<ISessionSocket> MakeTelnetSession(ISessionEvents& events, SessionOptions::Telnet mode);
+
+// Whether a connection to this port (as the script gives it) speaks telnet.
+bool TelnetOnForPort(SessionOptions::Telnet mode, const std::string& port);
 
 // The session socket for a connection with these options (the runner's
 // OpenSession hook).
