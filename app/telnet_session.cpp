@@ -95,7 +95,9 @@ private:
             return;
         }
         if (!replies.empty()) SendReplies(replies);
-        if (!data_.empty()) events_.wsTelnet_DataArrival(static_cast<int32_t>(data_.size()));
+        if (data_.empty()) return;  // only negotiation: nothing for the runner
+        modSocketKit::WriteSocketLog("OK Telnet data: " + std::to_string(data_.size()) + " bytes");
+        events_.wsTelnet_DataArrival(static_cast<int32_t>(data_.size()));
     }
 
     void SendReplies(const std::string& replies) {
