@@ -11,6 +11,7 @@
 
 #include "app/telnet_session.h"
 #include "tests/support/scripted_host.h"
+#include "tests/support/telnet_log.h"
 
 using namespace testhost;
 using namespace std::chrono_literals;
@@ -59,10 +60,16 @@ TEST(TelnetSession, RouterGreetingInOnePacketIsAnsweredAndOnlyTheDataLogged) {
         LoginDialogue(c);
         received = c.Received();
     });
-    ScriptRun r = RunTelnetScript("router", "TELNET ON\r\n" + HostLine(host.Port()) + kLogin);
+    const std::string dir = MakeScratchDir("telnet-router-log");
+    ScriptRun r = RunHiddenScript("telnet-router", "TELNET ON\r\n" + HostLine(host.Port()) + kLogin, "",
+                                  {"VARNEL_SOCKET_LOG=" + dir + "/socket.log"});
     EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("\r\nUsername: ") + kLoginLog);
     host.Join();
+    // The prompt came with the questions: answered in the same block, no round trip.
+    const int roundTrips = AnsweredBlocksBeforeData(ReadFileBytes(dir + "/socket.log"));
+    EXPECT_EQ(roundTrips, 0);
+    std::printf("negotiation round trips before the login prompt (scripted router): %d\n", roundTrips);
     EXPECT_EQ(received, B({IAC, DO, ECHO, IAC, DO, SGA, IAC, WILL, TTYPE, IAC, WONT, NAWS}) + "admin\r\nsecret\r\n");
 }
 

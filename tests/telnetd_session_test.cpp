@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "tests/support/scripted_host.h"
+#include "tests/support/telnet_log.h"
 
 using namespace testhost;
 
@@ -87,29 +88,6 @@ std::string LoginScript(uint16_t port, const std::string& settings) {
            "SEND \"admin\\n\"\r\nWAIT \"Password:\"\r\nSEND \"varnel\\n\"\r\nWAIT \"varnel-demo>\"\r\n"
            "ECHO \"Logged in.\"\r\nSEND \"echo hello from Varnel\\n\"\r\nWAIT \"varnel-demo>\"\r\n"
            "SEND \"exit\\n\"\r\nWAIT \"Goodbye.\"\r\n";
-}
-
-// Blocks of the socket log (each starts at an "FD_READ" line) that the
-// telnet session answered, before the first one that carried data.
-int AnsweredBlocksBeforeData(const std::string& log) {
-    int answered = 0;
-    bool thisBlockAnswered = false;
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find('\n', start);
-        if (end == std::string::npos) end = log.size();
-        const std::string line = log.substr(start, end - start);
-        start = end + 1;
-        if (line.rfind("FD_READ ", 0) == 0) {
-            if (thisBlockAnswered) ++answered;
-            thisBlockAnswered = false;
-        } else if (line.rfind("OK Telnet negotiation answered: ", 0) == 0) {
-            thisBlockAnswered = true;
-        } else if (line.rfind("OK Telnet data: ", 0) == 0) {
-            return answered;
-        }
-    }
-    return -1;
 }
 
 #define SKIP_WITHOUT_TELNETD()                                                                                 \
