@@ -1,5 +1,7 @@
 #include "app/telnet_session.h"
 
+#include <optional>
+
 #include "app/telnet_socket.h"
 #include "net/service/mod_socket_kit.h"
 #include "net/socket/csocket_kit.h"
@@ -52,7 +54,9 @@ public:
             readError_.reset();
             throw e;
         }
-        return std::move(data_);
+        std::string block;
+        block.swap(data_);
+        return block;
     }
 
     void CloseSck() override { socket_->CloseSck(); }
