@@ -61,6 +61,13 @@ public:
 
     void CloseSck() override { socket_->CloseSck(); }
 
+    // Answers queued on their own are not the script's: with none of its
+    // text waiting, nothing is reported (and no SendComplete will come).
+    int32_t BytesWaitingToSend() const override {
+        if (filtering_ && !scriptSendPending_) return 0;
+        return socket_->BytesWaitingToSend();
+    }
+
 private:
     // The socket's events, handed to the session's handlers below.
     class Relay : public CSocketKitEvents {
