@@ -102,6 +102,14 @@ void PurgeQueue(Loop& l, const std::function<bool(const QueuedMessage&)>& match)
 
 namespace {
 
+void OnReady(uint64_t tag, uint32_t events) {
+    if (tag & kWatchTagBit) {
+        OnWatchReady(tag, events);
+    } else {
+        OnSocketReady(tag, events);
+    }
+}
+
 void ConsumeWake(Loop& l) {
     uint64_t value;
     while (::read(l.wakefd, &value, sizeof value) < 0 && errno == EINTR) {
@@ -136,7 +144,7 @@ void PollReadiness(Loop& l, int timeoutMs) {
         if (events[i].data.u64 == kWakeTag) {
             ConsumeWake(l);
         } else {
-            OnSocketReady(events[i].data.u64, events[i].events);
+            OnReady(events[i].data.u64, events[i].events);
         }
     }
     DrainInbox(l);
@@ -151,7 +159,7 @@ void PollReadinessNow(Loop& l) {
             if (events[i].data.u64 == kWakeTag) {
                 ConsumeWake(l);
             } else {
-                OnSocketReady(events[i].data.u64, events[i].events);
+                OnReady(events[i].data.u64, events[i].events);
             }
         }
         if (n < kMaxEvents) break;

@@ -13,6 +13,9 @@ namespace win::detail {
 // Epoll user data of the loop's own eventfd; socket entries use
 // (generation << 32) | fd and never reach this value.
 constexpr uint64_t kWakeTag = ~uint64_t{0};
+// Descriptor watches (fd_watch.cpp) set this bit in their epoll user data;
+// socket tags never do.
+constexpr uint64_t kWatchTagBit = uint64_t{1} << 63;
 
 // The loop's epoll instance (created on first use, on the program thread).
 int LoopEpollFd();
@@ -30,6 +33,8 @@ void PostLookupReply(HWND hwnd, UINT msg, int32_t handle, int32_t error, std::ve
 
 // Implemented by the socket part: handles an epoll report for a socket.
 void OnSocketReady(uint64_t tag, uint32_t events);
+// Implemented by the descriptor watches: handles an epoll report for a watch.
+void OnWatchReady(uint64_t tag, uint32_t events);
 // Implemented by the lookup part, program thread: called just before a lookup
 // reply is dispatched. Returns false when the request was cancelled (the reply
 // is then dropped); otherwise copies the record (on success) into the caller's
