@@ -107,11 +107,19 @@ struct SshSession::Impl {
     void Rearm() {
         if (s == nullptr) return;
         int fd = ssh_get_fd(s);
+        if (fd < 0 || (ssh_get_status(s) & (SSH_CLOSED | SSH_CLOSED_ERROR))) {
+            // The connection is gone while a call waits: before the shell
+            // that means no session at all.
+            if (owner.phase_ != Phase::Open) return Fail(ErrSshConnect);
+            owner.phase_ = Phase::Closed;
+            Release();
+            return ev().SshClosed();
+        }
         if (fd != watchedFd && watchedFd >= 0) win::UnwatchDescriptor(watchedFd);
         watchedFd = fd;
         if (fd < 0) return;
         int32_t events = win::FD_READ;
-        if ((ssh_get_poll_flags(s) & SSH_WRITE_PENDING) || owner.phase_ == Phase::Connecting) events |= win::FD_WRITE;
+        if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) events |= win::FD_WRITE;
         win::WatchDescriptor(fd, hwnd, kReadyMsg, events);
     }
 
