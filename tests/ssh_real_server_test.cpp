@@ -1,0 +1,84 @@
+// The SSH session against OpenSSH's sshd on 127.0.0.1, logging in by key.
+// Skipped, with the reason, where no sshd can run; in CI (CI=true) that is a
+// failure instead.
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "net/ssh/ssh_session.h"
+#include "platform/message_window.h"
+#include "tests/support/scripted_host.h"
+#include "tests/support/shell_dialogue.h"
+#include "tests/support/sshd_peer.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+#define START_SSHD_OR_SKIP(peer)                                                   \
+    do {                                                                           \
+        std::string whyNot;                                                        \
+        if (!(peer).Start(whyNot)) {                                               \
+            if (testhost::MustNotSkip()) FAIL() << "sshd cannot run: " << whyNot;  \
+            GTEST_SKIP() << "sshd cannot run: " << whyNot;                         \
+        }                                                                          \
+    } while (0)
+
+struct Recorder : sshnet::ISshSessionEvents {
+    std::vector<std::string> events;
+    std::string data;
+    bool ended = false;
+    void SshNotice(const std::string&) override { events.push_back("notice"); }
+    void SshPrompt(const std::string& prompt) override { events.push_back("prompt " + prompt); }
+    void SshOpened() override { events.push_back("opened"); }
+    void SshData(std::string bytes) override { data += bytes; }
+    void SshSent() override {}
+    void SshFailed(int32_t number, const std::string& text) override {
+        events.push_back("failed " + std::to_string(number) + " " + text);
+        ended = true;
+    }
+    void SshClosed() override {
+        events.push_back("closed");
+        ended = true;
+    }
+};
+
+template <typename Pred>
+bool PumpUntil(Pred pred) {
+    auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        win::WaitMessageTimeout(50);
+        win::DoEvents();
+    }
+    return true;
+}
+
+TEST(SshRealServer, TheDefaultKeyFileLogsInAndTheShellSpeaksRawBytesBothWays) {
+    testhost::SshdPeer sshd("ssh_real_session");
+    START_SSHD_OR_SKIP(sshd);
+    sshnet::SshTarget target;
+    target.host = "127.0.0.1";
+    target.port = sshd.port();
+    target.user = sshd.user();
+    target.keyFolder = sshd.home() + "/.ssh";
+    target.knownHostsFile = sshd.dir() + "/known_hosts";
+    Recorder r;
+    sshnet::SshSession session(r);
+    session.Start(target);
+    const std::string welcome = "\r\nWelcome, " + sshd.user() + ".\r\nvarnel-demo> ";
+    ASSERT_TRUE(PumpUntil([&] { return r.ended || r.data == welcome; })) << r.data;
+    // Every byte value but LF and CR in one line, then the configuration, then out.
+    std::string bytes;
+    for (int c = 1; c < 256; ++c)
+        if (c != '\n' && c != '\r') bytes += static_cast<char>(c);
+    session.Write("echo " + bytes + "\r\nshow config 300\r\nexit\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return r.ended; }));
+    EXPECT_EQ(r.events, (std::vector<std::string>{"notice", "opened", "closed"}));
+    EXPECT_EQ(r.data, welcome + bytes + "\r\nvarnel-demo> " + testhost::ShellDialogue::Configuration(300) +
+                          "varnel-demo> Goodbye.\r\n");
+}
+
+}  // namespace
