@@ -1,8 +1,14 @@
 // The SSH session against OpenSSH's sshd on 127.0.0.1, logging in by key.
 // Skipped, with the reason, where no sshd can run; in CI (CI=true) that is a
 // failure instead.
+#include <libssh/libssh.h>
+#include <sys/stat.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -56,15 +62,60 @@ bool PumpUntil(Pred pred) {
     return true;
 }
 
-TEST(SshRealServer, TheDefaultKeyFileLogsInAndTheShellSpeaksRawBytesBothWays) {
-    testhost::SshdPeer sshd("ssh_real_session");
-    START_SSHD_OR_SKIP(sshd);
+sshnet::SshTarget TargetFor(const testhost::SshdPeer& sshd, const std::string& keyFolder) {
     sshnet::SshTarget target;
     target.host = "127.0.0.1";
     target.port = sshd.port();
     target.user = sshd.user();
-    target.keyFolder = sshd.home() + "/.ssh";
+    target.keyFolder = keyFolder;
     target.knownHostsFile = sshd.dir() + "/known_hosts";
+    return target;
+}
+
+// Logs in and leaves at once; returns the events.
+std::vector<std::string> LogInAndExit(const sshnet::SshTarget& target) {
+    Recorder r;
+    sshnet::SshSession session(r);
+    session.Start(target);
+    EXPECT_TRUE(PumpUntil([&] { return r.ended || !r.data.empty(); }));
+    if (!r.ended) session.Write("exit\r\n");
+    EXPECT_TRUE(PumpUntil([&] { return r.ended; }));
+    return r.events;
+}
+
+TEST(SshRealServer, AgentKeysComeFirstAndAnEncryptedKeyFileIsSkippedWithoutAsking) {
+    testhost::SshdPeer sshd("ssh_real_agent");
+    START_SSHD_OR_SKIP(sshd);
+    const std::string empty = sshd.dir() + "/empty";
+    std::filesystem::create_directories(empty);
+    const std::string agentSocket = sshd.dir() + "/agent.sock";
+    testhost::BackgroundProcess agent({"/bin/sh", "-c", "echo started; exec ssh-agent -D -a '" + agentSocket + "'"});
+    for (int i = 0; i < 300 && !std::filesystem::exists(agentSocket); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto added = testhost::RunProcess({"/usr/bin/ssh-add", sshd.home() + "/.ssh/id_ed25519"},
+                                      {"SSH_AUTH_SOCK=" + agentSocket});
+    ASSERT_EQ(added.exitStatus, 0) << added.err;
+    ::setenv("SSH_AUTH_SOCK", agentSocket.c_str(), 1);
+    EXPECT_EQ(LogInAndExit(TargetFor(sshd, empty)), (std::vector<std::string>{"notice", "opened", "closed"}));
+    ::unsetenv("SSH_AUTH_SOCK");
+
+    // Without the agent and with the only key file encrypted, no key is
+    // offered and sshd offers nothing else: refused, and nobody was asked.
+    const std::string locked = sshd.dir() + "/locked";
+    std::filesystem::create_directories(locked);
+    ssh_key key = nullptr;
+    ASSERT_EQ(ssh_pki_import_privkey_file((sshd.home() + "/.ssh/id_ed25519").c_str(), nullptr, nullptr, nullptr, &key),
+              SSH_OK);
+    ASSERT_EQ(ssh_pki_export_privkey_file(key, "secret", nullptr, nullptr, (locked + "/id_ed25519").c_str()), SSH_OK);
+    ssh_key_free(key);
+    EXPECT_EQ(LogInAndExit(TargetFor(sshd, locked)),
+              (std::vector<std::string>{"failed 42005 SSH authentication failed"}));
+}
+
+TEST(SshRealServer, TheDefaultKeyFileLogsInAndTheShellSpeaksRawBytesBothWays) {
+    testhost::SshdPeer sshd("ssh_real_session");
+    START_SSHD_OR_SKIP(sshd);
+    sshnet::SshTarget target = TargetFor(sshd, sshd.home() + "/.ssh");
     Recorder r;
     sshnet::SshSession session(r);
     session.Start(target);
