@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/event_loop.h"
 #include "app/frm_main.h"
+#include "app/ssh_socket.h"
 #include "app/telnet_socket.h"
 #include "app/window_loader.h"
 #include "ui/headless_window.h"
@@ -51,7 +52,18 @@ int main(int argc, char** argv) {
             apploop::Quit();
     };
 
+    // Each HOST or SSH line gets a session socket of its own: an SSH session
+    // for an SSH line (its notices go to the session log), a telnet socket otherwise.
+    FrmMain* form = nullptr;
+    hooks.OpenSession = [&form](ISessionEvents& sink, const SessionOptions& options) {
+        if (options.sshUser.empty()) return MakeTelnetSocket(sink);
+        return MakeSshSocket(sink, options.sshUser, [&form](const std::string& line) {
+            if (form != nullptr) form->LogLine(line, false);
+        });
+    };
+
     FrmMain frmMain(window, {commandLine, cmdline::ProgramFolder(), MakeTelnetSocket, hooks});
+    form = &frmMain;
     events.form = &frmMain;
     frmMain.Form_Load();
 

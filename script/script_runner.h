@@ -31,6 +31,9 @@ struct RunnerHooks {
     std::function<void(uint32_t milliseconds)> Sleep;
     // Ends the program: records the exit status and asks the event loop to quit.
     std::function<void(int exitStatus)> EndProgram;
+    // The session socket for a connection that a HOST or SSH line opens
+    // (unset: the runner keeps wsTelnet).
+    std::function<std::unique_ptr<ISessionSocket>(ISessionEvents&, const SessionOptions&)> OpenSession;
 };
 
 class ScriptRunner : public ISessionEvents {
@@ -112,6 +115,9 @@ private:
     // Runs line lngLine + 1. True when the next line must run at once.
     bool RunOneLine(Activation& act);
     bool RunHost();
+    bool RunSsh();
+    // Makes the session socket for the connection a HOST or SSH line opens.
+    void OpenConnection(const SessionOptions& options);
     bool RunSend(Activation& act);
     bool RunWait();
     void ReportLineError(const VbError& e);

@@ -15,6 +15,7 @@ constexpr int32_t ErrSshKnownHosts = 42004;    // the known-hosts file cannot be
 constexpr int32_t ErrSshAuth = 42005;          // every authentication method was refused
 constexpr int32_t ErrSshChannel = 42006;       // the server refused the session channel, pty or shell
 constexpr int32_t ErrSshLost = 42007;          // the open session failed (protocol or socket error)
+// 42008 "SSH needs user@name" belongs to the script runner (an SSH line without a user).
 
 // The fixed text of a number ("" for a number not in the range).
 const char* SshErrorText(int32_t number);
