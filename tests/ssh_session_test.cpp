@@ -196,6 +196,14 @@ TEST(SshSession, ChangedKeysAreRefusedNamingTheLineAndUnknownKeysOnlyWhenStrict)
     ASSERT_TRUE(PumpUntil([&] { return strict.ended; }));
     EXPECT_EQ(strict.events, (std::vector<std::string>{"failed 42002 SSH host key unknown (strict checking)"}));
     EXPECT_EQ(testhost::ReadFileBytes(file), "");
+    // A first key that cannot be recorded is refused too.
+    Recorder unwritable;
+    SshSession nowhere(unwritable);
+    sshnet::SshTarget target = server.Target();
+    target.knownHostsFile = "/dev/null/known_hosts";
+    nowhere.Start(target);
+    ASSERT_TRUE(PumpUntil([&] { return unwritable.ended; }));
+    EXPECT_EQ(unwritable.events, (std::vector<std::string>{"failed 42004 SSH known hosts file cannot be used"}));
 }
 
 TEST(SshSession, ASilentServerLeavesTheSessionWaitingUntilItsOwnerCloses) {

@@ -7,6 +7,8 @@
 namespace sshnet {
 namespace {
 
+constexpr const char* kSystemFile = "/etc/ssh/ssh_known_hosts";  // libssh reads it as well
+
 // The host as known-hosts files write it: "name" on port 22, "[name]:port" otherwise.
 std::string EntryName(const std::string& host, uint16_t port) {
     if (port == 22) return host;
@@ -61,9 +63,17 @@ HostKeyVerdict CheckHostKey(ssh_session session, const std::string& host, uint16
             break;
         case SSH_KNOWN_HOSTS_CHANGED:
         case SSH_KNOWN_HOSTS_OTHER:
-            verdict = Refuse(ErrSshHostChanged,
-                             HostChangedText(knownHostsFile, FindDifferingEntry(knownHostsFile, host, port, key)));
+        {
+            // The recorded key is in the user's file or else in the system's.
+            std::string file = knownHostsFile;
+            int line = FindDifferingEntry(file, host, port, key);
+            if (line == 0 && FindDifferingEntry(kSystemFile, host, port, key) != 0) {
+                file = kSystemFile;
+                line = FindDifferingEntry(file, host, port, key);
+            }
+            verdict = Refuse(ErrSshHostChanged, HostChangedText(file, line));
             break;
+        }
         case SSH_KNOWN_HOSTS_NOT_FOUND:
         case SSH_KNOWN_HOSTS_UNKNOWN:
             if (strict) {
