@@ -133,3 +133,26 @@ TEST(SshRealServer, TheDefaultKeyFileLogsInAndTheShellSpeaksRawBytesBothWays) {
 }
 
 }  // namespace
+
+namespace {
+
+// Twenty megabytes through sshd's pseudo-terminal and the channel's window:
+// every byte arrives, in order, and the session ends normally.
+TEST(SshRealServer, ALargeOutputArrivesWhole) {
+    testhost::SshdPeer sshd("ssh_real_large");
+    START_SSHD_OR_SKIP(sshd);
+    Recorder r;
+    sshnet::SshSession session(r);
+    session.Start(TargetFor(sshd, sshd.home() + "/.ssh"));
+    const std::string welcome = "\r\nWelcome, " + sshd.user() + ".\r\nvarnel-demo> ";
+    ASSERT_TRUE(PumpUntil([&] { return r.ended || r.data == welcome; })) << r.data;
+    session.Write("show config 20000000\r\nexit\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return r.ended; }));
+    EXPECT_EQ(r.events, (std::vector<std::string>{"notice", "opened", "closed"}));
+    const std::string expected =
+        welcome + testhost::ShellDialogue::Configuration(20000000) + "varnel-demo> Goodbye.\r\n";
+    EXPECT_EQ(r.data.size(), expected.size());
+    EXPECT_TRUE(r.data == expected);
+}
+
+}  // namespace

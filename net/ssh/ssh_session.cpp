@@ -56,6 +56,8 @@ struct SshSession::Impl {
     ssh_session s = nullptr;
     ssh_channel ch = nullptr;
     ssh_callbacks_struct callbacks{};
+    ssh_channel_callbacks_struct channelCallbacks{};
+    std::string incoming;  // channel data (both streams) delivered while libssh handles packets
     win::HWND hwnd = 0;
     int watchedFd = -1;
     Auth auth = Auth::None;
@@ -221,8 +223,22 @@ struct SshSession::Impl {
         }
     }
 
+    // Takes the channel's data, of either stream, as libssh handles the
+    // packets: nothing stays in libssh's own buffers, where no socket event
+    // would announce it.
+    static int OnChannelData(ssh_session, ssh_channel, void* data, uint32_t len, int, void* self) {
+        static_cast<Impl*>(self)->incoming.append(static_cast<const char*>(data), len);
+        return static_cast<int>(len);
+    }
+
     void OpenChannel() {
-        if (ch == nullptr && (ch = ssh_channel_new(s)) == nullptr) return Fail(ErrSshChannel);
+        if (ch == nullptr) {
+            if ((ch = ssh_channel_new(s)) == nullptr) return Fail(ErrSshChannel);
+            ssh_callbacks_init(&channelCallbacks);
+            channelCallbacks.userdata = this;
+            channelCallbacks.channel_data_function = OnChannelData;
+            ssh_set_channel_callbacks(ch, &channelCallbacks);
+        }
         for (;;) {
             int rc = SSH_ERROR;
             switch (channel) {
@@ -258,21 +274,19 @@ struct SshSession::Impl {
 
     void Pump() {
         if (!Flush()) return Fail(ErrSshLost);
-        std::string data;
+        // Each poll lets libssh read and handle what has arrived; it stops
+        // when a poll brings nothing new (what comes later is announced by
+        // the socket) or after kReadCap bytes (a step message goes on).
         bool eof = false, error = false;
-        char buf[65536];
-        for (int stream = 0; stream < 2 && data.size() < kReadCap; ++stream) {
-            while (data.size() < kReadCap) {
-                int n = ssh_channel_read_nonblocking(ch, buf, sizeof buf, stream);
-                if (n > 0) {
-                    data.append(buf, static_cast<size_t>(n));
-                } else {
-                    if (n == SSH_EOF) eof = true;
-                    if (n < 0 && n != SSH_EOF) error = true;
-                    break;
-                }
-            }
+        for (;;) {
+            const size_t before = incoming.size();
+            int rc = ssh_channel_poll(ch, 0);
+            if (rc == SSH_EOF) eof = true;
+            if (rc == SSH_ERROR) error = true;
+            if (eof || error || incoming.size() == before || incoming.size() >= kReadCap) break;
         }
+        std::string data;
+        data.swap(incoming);
         bool capped = data.size() >= kReadCap;
         if (!data.empty()) {
             ev().SshData(std::move(data));
