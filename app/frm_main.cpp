@@ -1,6 +1,8 @@
 #include "app/frm_main.h"
 
 #include "app/command_line.h"
+#include "app/install_layout.h"
+#include "net/service/socket_log_sink.h"
 #include "script/mod_misc.h"
 
 namespace {
@@ -8,11 +10,14 @@ constexpr int kCollapsedHeightTwips = 3165;
 }
 
 FrmMain::FrmMain(IMainWindow& window, FrmMainSetup setup)
-    : ScriptRunner(window.txtDebug(), setup.hooks), window_(window), setup_(std::move(setup)) {}
+    : ScriptRunner(window.txtDebug(), setup.hooks),
+      window_(window),
+      setup_(std::move(setup)),
+      winsockLog_(window.txtWinsock()) {}
 
 FrmMain::~FrmMain() {
     DestroySockets();
-    if (modMisc::DebugBox() == &window_.txtWinsock()) modMisc::SetDebugBox(nullptr);
+    if (modSocketKit::SocketLogSink() == &winsockLog_) modSocketKit::SetSocketLogSink(nullptr);
 }
 
 void FrmMain::Form_Load() {
@@ -27,8 +32,8 @@ void FrmMain::Form_Load() {
         window_.SetVisible(false);
     }
     // The socket code writes debug lines from the moment the socket is
-    // created, so the box is handed over first.
-    modMisc::SetDebugBox(&window_.txtWinsock());
+    // created, so the box is installed as the log's sink first.
+    modSocketKit::SetSocketLogSink(&winsockLog_);
     if (setup_.socketFactory) wsTelnet = setup_.socketFactory(*this);
     ParseCommandLine();
 }
@@ -108,7 +113,11 @@ void FrmMain::cmdComDbg_Click() {
     ParseCommandLine();
 }
 
-void FrmMain::cmdReadMe_Click() { window_.OpenWithShell(strAppPath + "Readme.txt"); }
+// The read-me file lies beside the program in a build folder and in
+// PREFIX/share/doc/varnel/ when installed.
+void FrmMain::cmdReadMe_Click() {
+    window_.OpenWithShell(layout::CompanionFile(strAppPath, "Readme.txt", layout::kDocFolder));
+}
 
 void FrmMain::imgLogo_Click() { window_.OpenWithShell(kMakerWebSite); }
 
