@@ -1,5 +1,7 @@
 #include "app/ssh_socket.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "net/ssh/ssh_errors.h"
@@ -59,6 +61,10 @@ public:
             return;
         }
         session_.Write(data);
+    }
+
+    int32_t BytesWaitingToSend() const override {
+        return static_cast<int32_t>(std::min<size_t>(session_.Pending(), INT32_MAX));
     }
 
     std::string GetData() override {

@@ -138,6 +138,17 @@ TEST(SshRun, RefusedAnswersKeysAndLinesEndTheRunWithStatusOne) {
                                           "Error 40020\r\nInvalid operation at current state\r\nClosed connection.\r\n");
 }
 
+TEST(SshRun, AServerThatNeverAnswersEndsTheRunAtTheTimeLimit) {
+    TestServer silent("ssh_run_silent", "silent");
+    auto env = silent.Env();
+    env.push_back("VARNEL_TIMEOUT=2");
+    auto run = RunHiddenScript("ssh_run_silent", "# a device that accepts and says nothing\r\n" + silent.Line() +
+                                                     "SEND \"s3cret\\n\"\r\n", "", env);
+    EXPECT_EQ(run.process.exitStatus, 3);
+    EXPECT_EQ(run.transcript, kStart + "Timed out after 2 seconds waiting for a connection to 127.0.0.1 on line 2\r\n"
+                                       "Closed connection.\r\n");
+}
+
 TEST(SshRun, TheDemoDialogueAgainstSshdByKey) {
     testhost::SshdPeer sshd("ssh_run_sshd");
     std::string whyNot;

@@ -292,7 +292,7 @@ struct SshSession::Impl {
             ev().SshData(std::move(data));
             if (Gone()) return;
         }
-        if (sentPending && out.empty()) {
+        if (sentPending && out.empty() && !(ssh_get_poll_flags(s) & SSH_WRITE_PENDING)) {
             sentPending = false;
             ev().SshSent();
             if (Gone()) return;
@@ -375,6 +375,13 @@ void SshSession::Write(std::string_view data) {
     impl_->out.append(data);
     impl_->sentPending = true;
     if (phase_ == Phase::Open) impl_->Kick();
+}
+
+size_t SshSession::Pending() const {
+    if (phase_ == Phase::Closed || phase_ == Phase::Failed) return 0;
+    size_t pending = impl_->out.size();
+    if (impl_->s != nullptr && (ssh_get_poll_flags(impl_->s) & SSH_WRITE_PENDING)) ++pending;
+    return pending;
 }
 
 void SshSession::Close() {

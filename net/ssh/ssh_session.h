@@ -45,7 +45,7 @@ public:
     virtual void SshOpened() = 0;
     // Bytes from the shell.
     virtual void SshData(std::string data) = 0;
-    // Everything given to Write has been handed to the connection.
+    // Everything given to Write has been handed to the system's socket.
     virtual void SshSent() = 0;
     // The session failed (numbers of ssh_errors.h) and is closed.
     virtual void SshFailed(int32_t number, const std::string& description) = 0;
@@ -70,6 +70,9 @@ public:
     // Queues bytes for the shell. Written once the shell is open; SshSent
     // follows when every queued byte has been handed to the connection.
     void Write(std::string_view data);
+    // Bytes given to Write that have not reached the system's socket yet
+    // (at least 1 while libssh still holds some of its own output).
+    size_t Pending() const;
     // Ends the session at once (a close to the server is attempted); no
     // event follows. Harmless in any phase.
     void Close();
