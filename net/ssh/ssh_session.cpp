@@ -292,7 +292,7 @@ struct SshSession::Impl {
             ev().SshData(std::move(data));
             if (Gone()) return;
         }
-        if (sentPending && out.empty() && !(ssh_get_poll_flags(s) & SSH_WRITE_PENDING)) {
+        if (sentPending && out.empty()) {
             sentPending = false;
             ev().SshSent();
             if (Gone()) return;
@@ -379,9 +379,7 @@ void SshSession::Write(std::string_view data) {
 
 size_t SshSession::Pending() const {
     if (phase_ == Phase::Closed || phase_ == Phase::Failed) return 0;
-    size_t pending = impl_->out.size();
-    if (impl_->s != nullptr && (ssh_get_poll_flags(impl_->s) & SSH_WRITE_PENDING)) ++pending;
-    return pending;
+    return impl_->out.size();
 }
 
 void SshSession::Close() {

@@ -45,7 +45,8 @@ public:
     virtual void SshOpened() = 0;
     // Bytes from the shell.
     virtual void SshData(std::string data) = 0;
-    // Everything given to Write has been handed to the system's socket.
+    // Everything given to Write has been handed to libssh (which writes what
+    // the system's socket does not take at once as soon as it can).
     virtual void SshSent() = 0;
     // The session failed (numbers of ssh_errors.h) and is closed.
     virtual void SshFailed(int32_t number, const std::string& description) = 0;
@@ -70,8 +71,8 @@ public:
     // Queues bytes for the shell. Written once the shell is open; SshSent
     // follows when every queued byte has been handed to the connection.
     void Write(std::string_view data);
-    // Bytes given to Write that have not reached the system's socket yet
-    // (at least 1 while libssh still holds some of its own output).
+    // Bytes given to Write that libssh has not taken yet (the channel's
+    // window is full).
     size_t Pending() const;
     // Ends the session at once (a close to the server is attempted); no
     // event follows. Harmless in any phase.
