@@ -60,6 +60,7 @@ void ScriptRunner::StartScript() {
         if (lngLastLine < 0) return;
         blnRunStarted_ = true;
         blnRunning_ = true;
+        sessionOptions = SessionOptions();
         Socket().CloseSck();  // drops a connection left over from an earlier run
         LogLine("Running script", false);
         lngLine = -1;
@@ -124,6 +125,7 @@ bool ScriptRunner::RunOneLine(Activation& act) {
             if (command == "SSH") return RunSsh();
             if (command == "SEND") return RunSend(act);
             if (command == "WAIT") return RunWait();
+            if (command == "TELNET") return RunTelnet();
             if (command == "TIMEOUT") return RunTimeout();
             if (command == "DELAY") {
                 uint32_t ms = scripttext::DelayMilliseconds(modMisc::GetWord(strLine, " ", 2));
@@ -154,22 +156,17 @@ bool ScriptRunner::RunOneLine(Activation& act) {
     }
 }
 
-void ScriptRunner::OpenConnection(const SessionOptions& options) {
-    if (!hooks_.OpenSession) return;
-    // A connection in use is refused as Connect refuses it.
-    if (wsTelnet && wsTelnet->State() != sckClosed)
-        throw VbError(40020, "CSocketKit.Connect", "Invalid operation at current state");
-    ReleaseSocket();
-    wsTelnet = hooks_.OpenSession(*this, options);
-}
-
 bool ScriptRunner::RunHost() {
     LogLine("Opening connection", false);
     strScriptHost = modMisc::GetWord(strLine, " ", 2);
     strScriptPort = modMisc::GetWord(strLine, " ", 3);
     if (strScriptPort.empty()) strScriptPort = "23";
-    OpenConnection(SessionOptions{});
-    // The state is not tested first: Connect itself refuses a socket in use.
+    // A closed socket gives way to one made for this connection's options; one
+    // in use stays, and its Connect refuses as it always has.
+    if (hooks_.OpenSession && (!wsTelnet || wsTelnet->State() == sckClosed)) {
+        ReleaseSocket();
+        wsTelnet = hooks_.OpenSession(*this, sessionOptions);
+    }
     Socket().Connect(strScriptHost, strScriptPort);
     waitKind_ = WaitKind::Connection;
     return false;  // the first received block continues the run
@@ -182,12 +179,17 @@ bool ScriptRunner::RunSsh() {
     const size_t at = target.rfind('@');
     if (at == std::string::npos || at == 0 || at + 1 == target.size())
         throw VbError(kErrSshTarget, "frmMain.RunNextLine", "SSH needs user@name");
-    SessionOptions options;
+    SessionOptions options = sessionOptions;
     options.sshUser = target.substr(0, at);
     strScriptHost = target.substr(at + 1);
     strScriptPort = modMisc::GetWord(strLine, " ", 3);
     if (strScriptPort.empty()) strScriptPort = "22";
-    OpenConnection(options);
+    // As for HOST: a closed socket gives way to the SSH session, one in use
+    // stays and its Connect refuses.
+    if (hooks_.OpenSession && (!wsTelnet || wsTelnet->State() == sckClosed)) {
+        ReleaseSocket();
+        wsTelnet = hooks_.OpenSession(*this, options);
+    }
     Socket().Connect(strScriptHost, strScriptPort);
     waitKind_ = WaitKind::Connection;
     return false;  // the first received block (a prompt, or the shell's first output) continues the run
@@ -232,6 +234,21 @@ bool ScriptRunner::RunWait() {
     strWaitFor = scripttext::GetQuotedText(strLine);
     waitKind_ = WaitKind::Text;
     return false;
+}
+
+bool ScriptRunner::RunTelnet() {
+    const std::string mode = ToUpperAscii(modMisc::GetWord(strLine, " ", 2));
+    const bool oneWord = modMisc::GetWord(strLine, " ", 3).empty();
+    if (oneWord && mode == "ON") {
+        sessionOptions.telnet = SessionOptions::Telnet::On;
+    } else if (oneWord && mode == "OFF") {
+        sessionOptions.telnet = SessionOptions::Telnet::Off;
+    } else if (oneWord && mode == "AUTO") {
+        sessionOptions.telnet = SessionOptions::Telnet::Auto;
+    } else {
+        throw VbError(5, "frmMain.RunNextLine", "Invalid procedure call or argument");
+    }
+    return true;
 }
 
 bool ScriptRunner::RunTimeout() {

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <string>
 
-// How the next connection speaks.
+// How the connection that the next HOST (or SSH) line opens speaks. Set by
+// script lines; the program turns it into the session socket for that
+// connection.
 struct SessionOptions {
     enum class Telnet { Auto, On, Off };
     Telnet telnet = Telnet::Auto;   // set by the TELNET line; Auto = on for port 23 only
