@@ -348,6 +348,8 @@ void SshSession::Start(const SshTarget& target) {
     ssh_options_set(m.s, SSH_OPTIONS_SSH_DIR, target.keyFolder.c_str());
     ssh_options_set(m.s, SSH_OPTIONS_KNOWNHOSTS, target.knownHostsFile.c_str());
     ssh_options_set(m.s, SSH_OPTIONS_PROCESS_CONFIG, &no);
+    int yes = 1;  // small interactive writes go out at once, as ssh does for a terminal session
+    ssh_options_set(m.s, SSH_OPTIONS_NODELAY, &yes);
     ssh_callbacks_init(&m.callbacks);
     m.callbacks.auth_function = NoPassphrase;
     ssh_set_callbacks(m.s, &m.callbacks);
