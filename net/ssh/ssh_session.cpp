@@ -3,22 +3,20 @@
 // same arguments, when the loop reports the socket ready.
 #include "net/ssh/ssh_session.h"
 
-#include <libssh/callbacks.h>
-#include <libssh/libssh.h>
+#include <algorithm>
 
 #include <cstdlib>
 #include <unordered_map>
 
 #include "net/ssh/ssh_errors.h"
 #include "net/ssh/ssh_host_keys.h"
+#include "net/ssh/ssh_session_impl.h"
 #include "platform/fd_watch.h"
 #include "platform/winsock.h"
 
 namespace sshnet {
 namespace {
 
-constexpr win::UINT kReadyMsg = 0x0401;  // the watched socket is ready
-constexpr win::UINT kStepMsg = 0x0402;   // go on (after an answer, a write, or a capped read)
 constexpr size_t kReadCap = 1 << 20;     // bytes handed up per step at most
 
 std::unordered_map<win::HWND, SshSession::Impl*>& Windows() {
@@ -47,269 +45,133 @@ SshTarget TargetFromEnvironment(const std::string& host, uint16_t port, const st
     return t;
 }
 
-struct SshSession::Impl {
-    enum class Auth { None, Keys, Interactive, InteractivePrompt, PasswordPrompt, Password };
-    enum class Channel { Open, Pty, Shell };
-
-    SshSession& owner;
-    SshTarget target;
-    ssh_session s = nullptr;
-    ssh_channel ch = nullptr;
-    ssh_callbacks_struct callbacks{};
-    ssh_channel_callbacks_struct channelCallbacks{};
-    std::string incoming;  // channel data (both streams) delivered while libssh handles packets
-    win::HWND hwnd = 0;
-    int watchedFd = -1;
-    Auth auth = Auth::None;
-    Channel channel = Channel::Open;
-    int methods = 0;
-    int prompts = 0;
-    int promptIndex = 0;
-    bool answered = false;
-    std::string password;
-    std::string out;       // queued for the shell
-    bool sentPending = false;
-
-    explicit Impl(SshSession& o) : owner(o) {}
-
-    ISshSessionEvents& ev() { return owner.events_; }
-    bool Gone() const { return owner.phase_ == Phase::Closed || owner.phase_ == Phase::Failed; }
-
-    void Release() {
-        if (watchedFd >= 0) win::UnwatchDescriptor(watchedFd);
-        watchedFd = -1;
-        if (ch != nullptr) ssh_channel_free(ch);
-        ch = nullptr;
-        if (s != nullptr) {
-            ssh_disconnect(s);
-            ssh_free(s);
-        }
-        s = nullptr;
-        if (hwnd != 0) {
-            Windows().erase(hwnd);
-            win::DestroyWindow(hwnd);
-        }
-        hwnd = 0;
-        std::fill(password.begin(), password.end(), '\0');
-        password.clear();
+void SshSession::Impl::Release() {
+    if (watchedFd >= 0) win::UnwatchDescriptor(watchedFd);
+    watchedFd = -1;
+    if (ch != nullptr) ssh_channel_free(ch);
+    ch = nullptr;
+    if (s != nullptr) {
+        ssh_disconnect(s);
+        ssh_free(s);
     }
+    s = nullptr;
+    if (hwnd != 0) {
+        Windows().erase(hwnd);
+        win::DestroyWindow(hwnd);
+    }
+    hwnd = 0;
+    std::fill(password.begin(), password.end(), '\0');
+    password.clear();
+}
 
-    void Fail(int32_t number, const std::string& description = {}) {
-        owner.phase_ = Phase::Failed;
+void SshSession::Impl::Fail(int32_t number, const std::string& description) {
+    owner.phase_ = Phase::Failed;
+    Release();
+    ev().SshFailed(number, description.empty() ? SshErrorText(number) : description);
+}
+
+void SshSession::Impl::Kick() {
+    if (hwnd != 0) win::PostMessageA(hwnd, kStepMsg, 0, 0);
+}
+
+// Watches the socket for what libssh waits for: always input, and room
+// to write while its output buffer holds data.
+void SshSession::Impl::Rearm() {
+    if (s == nullptr) return;
+    int fd = ssh_get_fd(s);
+    if (fd < 0 || (ssh_get_status(s) & (SSH_CLOSED | SSH_CLOSED_ERROR))) {
+        // The connection is gone while a call waits: before the shell
+        // that means no session at all.
+        if (owner.phase_ != Phase::Open) return Fail(ErrSshConnect);
+        owner.phase_ = Phase::Closed;
         Release();
-        ev().SshFailed(number, description.empty() ? SshErrorText(number) : description);
+        return ev().SshClosed();
     }
+    if (fd != watchedFd && watchedFd >= 0) win::UnwatchDescriptor(watchedFd);
+    watchedFd = fd;
+    if (fd < 0) return;
+    int32_t events = win::FD_READ;
+    if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) events |= win::FD_WRITE;
+    win::WatchDescriptor(fd, hwnd, kReadyMsg, events);
+}
 
-    void Kick() {
-        if (hwnd != 0) win::PostMessageA(hwnd, kStepMsg, 0, 0);
+void SshSession::Impl::Step() {
+    switch (owner.phase_) {
+        case Phase::Connecting: Connect(); break;
+        case Phase::Authenticating: Authenticate(); break;
+        case Phase::Opening: OpenChannel(); break;
+        case Phase::Open: Pump(); break;
+        default: break;
     }
+}
 
-    // Watches the socket for what libssh waits for: always input, and room
-    // to write while its output buffer holds data.
-    void Rearm() {
-        if (s == nullptr) return;
-        int fd = ssh_get_fd(s);
-        if (fd < 0 || (ssh_get_status(s) & (SSH_CLOSED | SSH_CLOSED_ERROR))) {
-            // The connection is gone while a call waits: before the shell
-            // that means no session at all.
-            if (owner.phase_ != Phase::Open) return Fail(ErrSshConnect);
-            owner.phase_ = Phase::Closed;
-            Release();
-            return ev().SshClosed();
-        }
-        if (fd != watchedFd && watchedFd >= 0) win::UnwatchDescriptor(watchedFd);
-        watchedFd = fd;
-        if (fd < 0) return;
-        int32_t events = win::FD_READ;
-        if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) events |= win::FD_WRITE;
-        win::WatchDescriptor(fd, hwnd, kReadyMsg, events);
-    }
-
-    void Step() {
-        switch (owner.phase_) {
-            case Phase::Connecting: Connect(); break;
-            case Phase::Authenticating: Authenticate(); break;
-            case Phase::Opening: OpenChannel(); break;
-            case Phase::Open: Pump(); break;
-            default: break;
-        }
-    }
-
-    void Connect() {
-        if (s == nullptr) return Fail(ErrSshConnect);
-        int rc = ssh_connect(s);
-        if (rc == SSH_AGAIN) return Rearm();
-        if (rc != SSH_OK) return Fail(ErrSshConnect);
-        HostKeyVerdict v = CheckHostKey(s, target.host, target.port, target.knownHostsFile, target.strict);
-        if (v.error != 0) return Fail(v.error, v.description);
-        owner.phase_ = Phase::Authenticating;
-        if (!v.notice.empty()) {
-            ev().SshNotice(v.notice);
-            if (Gone()) return;
-        }
-        Authenticate();
-    }
-
-    void Authenticated() {
-        owner.phase_ = Phase::Opening;
-        std::fill(password.begin(), password.end(), '\0');
-        OpenChannel();
-    }
-
-    void Prompt(const std::string& text) {
-        owner.phase_ = Phase::Prompting;
-        if (watchedFd >= 0) win::WatchDescriptor(watchedFd, hwnd, kReadyMsg, 0);
-        ev().SshPrompt(text);
-    }
-
-    void Authenticate() {
-        for (;;) {
-            int rc;
-            switch (auth) {
-                case Auth::None:
-                    rc = ssh_userauth_none(s, nullptr);
-                    if (rc == SSH_AUTH_AGAIN) return Rearm();
-                    if (rc == SSH_AUTH_SUCCESS) return Authenticated();
-                    if (rc == SSH_AUTH_ERROR) return Fail(ErrSshConnect);
-                    methods = ssh_userauth_list(s, nullptr);
-                    auth = Auth::Keys;
-                    break;
-                case Auth::Keys:
-                    if (!(methods & SSH_AUTH_METHOD_PUBLICKEY)) {
-                        auth = Auth::Interactive;
-                        break;
-                    }
-                    rc = ssh_userauth_publickey_auto(s, nullptr, nullptr);
-                    if (rc == SSH_AUTH_AGAIN) return Rearm();
-                    if (rc == SSH_AUTH_SUCCESS) return Authenticated();
-                    if (rc == SSH_AUTH_ERROR) return Fail(ErrSshConnect);
-                    auth = Auth::Interactive;
-                    break;
-                case Auth::Interactive:
-                    if (!(methods & SSH_AUTH_METHOD_INTERACTIVE)) {
-                        auth = Auth::PasswordPrompt;
-                        break;
-                    }
-                    rc = ssh_userauth_kbdint(s, nullptr, nullptr);
-                    if (rc == SSH_AUTH_AGAIN) return Rearm();
-                    if (rc == SSH_AUTH_SUCCESS) return Authenticated();
-                    if (rc == SSH_AUTH_ERROR) return Fail(ErrSshConnect);
-                    if (rc == SSH_AUTH_INFO) {
-                        prompts = ssh_userauth_kbdint_getnprompts(s);
-                        promptIndex = 0;
-                        if (prompts > 0) auth = Auth::InteractivePrompt;
-                        break;  // no prompts: the empty reply goes at once
-                    }
-                    if (answered) return Fail(ErrSshAuth);
-                    auth = Auth::PasswordPrompt;
-                    break;
-                case Auth::InteractivePrompt:
-                    if (promptIndex >= prompts) {
-                        auth = Auth::Interactive;
-                        break;
-                    }
-                    return Prompt(ssh_userauth_kbdint_getprompt(s, static_cast<unsigned>(promptIndex), nullptr));
-                case Auth::PasswordPrompt:
-                    if (!(methods & SSH_AUTH_METHOD_PASSWORD) || answered) return Fail(ErrSshAuth);
-                    auth = Auth::Password;
-                    return Prompt("Password: ");
-                case Auth::Password:
-                    rc = ssh_userauth_password(s, nullptr, password.c_str());
-                    if (rc == SSH_AUTH_AGAIN) return Rearm();
-                    if (rc == SSH_AUTH_SUCCESS) return Authenticated();
-                    if (rc == SSH_AUTH_ERROR) return Fail(ErrSshConnect);
-                    return Fail(ErrSshAuth);
-            }
-        }
-    }
-
-    // Takes the channel's data, of either stream, as libssh handles the
-    // packets: nothing stays in libssh's own buffers, where no socket event
-    // would announce it.
-    static int OnChannelData(ssh_session, ssh_channel, void* data, uint32_t len, int, void* self) {
-        static_cast<Impl*>(self)->incoming.append(static_cast<const char*>(data), len);
-        return static_cast<int>(len);
-    }
-
-    void OpenChannel() {
-        if (ch == nullptr) {
-            if ((ch = ssh_channel_new(s)) == nullptr) return Fail(ErrSshChannel);
-            ssh_callbacks_init(&channelCallbacks);
-            channelCallbacks.userdata = this;
-            channelCallbacks.channel_data_function = OnChannelData;
-            ssh_set_channel_callbacks(ch, &channelCallbacks);
-        }
-        for (;;) {
-            int rc = SSH_ERROR;
-            switch (channel) {
-                case Channel::Open: rc = ssh_channel_open_session(ch); break;
-                case Channel::Pty: rc = ssh_channel_request_pty_size(ch, "vt100", 80, 24); break;
-                case Channel::Shell: rc = ssh_channel_request_shell(ch); break;
-            }
-            if (rc == SSH_AGAIN) return Rearm();
-            if (rc != SSH_OK) return Fail(ssh_is_connected(s) ? ErrSshChannel : ErrSshConnect);
-            if (channel == Channel::Shell) break;
-            channel = channel == Channel::Open ? Channel::Pty : Channel::Shell;
-        }
-        owner.phase_ = Phase::Open;
-        ev().SshOpened();
+void SshSession::Impl::Connect() {
+    if (s == nullptr) return Fail(ErrSshConnect);
+    int rc = ssh_connect(s);
+    if (rc == SSH_AGAIN) return Rearm();
+    if (rc != SSH_OK) return Fail(ErrSshConnect);
+    HostKeyVerdict v = CheckHostKey(s, target.host, target.port, target.knownHostsFile, target.strict);
+    if (v.error != 0) return Fail(v.error, v.description);
+    owner.phase_ = Phase::Authenticating;
+    if (!v.notice.empty()) {
+        ev().SshNotice(v.notice);
         if (Gone()) return;
-        Pump();
     }
+    Authenticate();
+}
 
-    // Writes what the channel's window allows; false on a failure.
-    bool Flush() {
-        size_t done = 0;
-        while (done < out.size()) {
-            size_t chunk = std::min<size_t>(out.size() - done, 32768);
-            int n = ssh_channel_write(ch, out.data() + done, static_cast<uint32_t>(chunk));
-            if (n < 0) return false;
-            if (n == 0) break;
-            done += static_cast<size_t>(n);
-        }
-        out.erase(0, done);
-        if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) ssh_blocking_flush(s, 0);
-        return true;
+// Writes what the channel's window allows; false on a failure.
+bool SshSession::Impl::Flush() {
+    size_t done = 0;
+    while (done < out.size()) {
+        size_t chunk = std::min<size_t>(out.size() - done, 32768);
+        int n = ssh_channel_write(ch, out.data() + done, static_cast<uint32_t>(chunk));
+        if (n < 0) return false;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
     }
+    out.erase(0, done);
+    if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) ssh_blocking_flush(s, 0);
+    return true;
+}
 
-    void Pump() {
-        if (!Flush()) return Fail(ErrSshLost);
-        // Each poll lets libssh read and handle what has arrived; it stops
-        // when a poll brings nothing new (what comes later is announced by
-        // the socket) or after kReadCap bytes (a step message goes on).
-        bool eof = false, error = false;
-        for (;;) {
-            const size_t before = incoming.size();
-            int rc = ssh_channel_poll(ch, 0);
-            if (rc == SSH_EOF) eof = true;
-            if (rc == SSH_ERROR) error = true;
-            if (eof || error || incoming.size() == before || incoming.size() >= kReadCap) break;
-        }
-        std::string data;
-        data.swap(incoming);
-        bool capped = data.size() >= kReadCap;
-        if (!data.empty()) {
-            ev().SshData(std::move(data));
-            if (Gone()) return;
-        }
-        if (sentPending && out.empty()) {
-            sentPending = false;
-            ev().SshSent();
-            if (Gone()) return;
-        }
-        if (capped) {
-            Kick();
-            return Rearm();
-        }
-        if (eof || ssh_channel_is_eof(ch) || ssh_channel_is_closed(ch) || !ssh_is_connected(s)) {
-            owner.phase_ = Phase::Closed;
-            Release();
-            return ev().SshClosed();
-        }
-        if (error) return Fail(ErrSshLost);
-        Rearm();
+void SshSession::Impl::Pump() {
+    if (!Flush()) return Fail(ErrSshLost);
+    // Each poll lets libssh read and handle what has arrived; it stops
+    // when a poll brings nothing new (what comes later is announced by
+    // the socket) or after kReadCap bytes (a step message goes on).
+    bool eof = false, error = false;
+    for (;;) {
+        const size_t before = incoming.size();
+        int rc = ssh_channel_poll(ch, 0);
+        if (rc == SSH_EOF) eof = true;
+        if (rc == SSH_ERROR) error = true;
+        if (eof || error || incoming.size() == before || incoming.size() >= kReadCap) break;
     }
-};
+    std::string data;
+    data.swap(incoming);
+    bool capped = data.size() >= kReadCap;
+    if (!data.empty()) {
+        ev().SshData(std::move(data));
+        if (Gone()) return;
+    }
+    if (sentPending && out.empty()) {
+        sentPending = false;
+        ev().SshSent();
+        if (Gone()) return;
+    }
+    if (capped) {
+        Kick();
+        return Rearm();
+    }
+    if (eof || ssh_channel_is_eof(ch) || ssh_channel_is_closed(ch) || !ssh_is_connected(s)) {
+        owner.phase_ = Phase::Closed;
+        Release();
+        return ev().SshClosed();
+    }
+    if (error) return Fail(ErrSshLost);
+    Rearm();
+}
 
 namespace {
 
