@@ -88,6 +88,21 @@ TEST(SshRun, TheDemoDialogueWithItsPasswordPromptAnsweredBySend) {
     }
 }
 
+TEST(SshRun, TheExampleScriptRunsAsWritten) {
+    testhost::BackgroundProcess process({kServer, "--key", testhost::MakeScratchDir("ssh_run_example_server") +
+                                                               "/host_key"});
+    std::string script = testhost::ReadFileBytes(VARNEL_SOURCE_DIR "/examples/demo-session-ssh.txt");
+    const std::string line = "SSH admin@127.0.0.1 2222";
+    ASSERT_NE(script.find(line), std::string::npos);
+    script.replace(script.find(line), line.size(), "SSH admin@127.0.0.1 " + process.FirstLine());
+    const std::string dir = testhost::MakeScratchDir("ssh_run_example_home");
+    auto run = RunHiddenScript("ssh_run_example", script, "",
+                               {"HOME=" + dir, "VARNEL_SSH_KNOWN_HOSTS", "SSH_AUTH_SOCK", "VARNEL_SSH_STRICT"});
+    EXPECT_EQ(run.process.exitStatus, 0) << run.transcript;
+    EXPECT_NE(run.transcript.find("Password: \r\n\r\n" + DialogueTranscript("admin")), std::string::npos)
+        << run.transcript;
+}
+
 TEST(SshRun, RefusedAnswersKeysAndLinesEndTheRunWithStatusOne) {
     TestServer server("ssh_run_refused", "kbdint");
     auto wrong = RunHiddenScript("ssh_run_wrong", server.Line() + "SEND \"guess\\n\"\r\n" + kDialogue, "", server.Env());
