@@ -4,7 +4,6 @@
 #include "net/ssh/ssh_session.h"
 
 #include <algorithm>
-
 #include <cstdlib>
 #include <unordered_map>
 
