@@ -10,6 +10,8 @@ namespace {
 
 constexpr int32_t sckClosed = 0;
 constexpr char kCrLf[] = "\r\n";
+// An SSH line whose second word is not user@name (the SSH numbers are 42001-42099).
+constexpr int32_t kErrSshTarget = 42008;
 
 std::string ToUpperAscii(std::string text) {
     for (char& c : text) {
@@ -120,6 +122,7 @@ bool ScriptRunner::RunOneLine(Activation& act) {
             strText.clear();
             strWaitFor.clear();
             if (command == "HOST") return RunHost();
+            if (command == "SSH") return RunSsh();
             if (command == "SEND") return RunSend(act);
             if (command == "WAIT") return RunWait();
             if (command == "TELNET") return RunTelnet();
@@ -167,6 +170,29 @@ bool ScriptRunner::RunHost() {
     Socket().Connect(strScriptHost, strScriptPort);
     waitKind_ = WaitKind::Connection;
     return false;  // the first received block continues the run
+}
+
+// SSH user@name [port]: as HOST, over an SSH session (port 22 unless given).
+bool ScriptRunner::RunSsh() {
+    LogLine("Opening connection", false);
+    const std::string target = modMisc::GetWord(strLine, " ", 2);
+    const size_t at = target.rfind('@');
+    if (at == std::string::npos || at == 0 || at + 1 == target.size())
+        throw VbError(kErrSshTarget, "frmMain.RunNextLine", "SSH needs user@name");
+    SessionOptions options = sessionOptions;
+    options.sshUser = target.substr(0, at);
+    strScriptHost = target.substr(at + 1);
+    strScriptPort = modMisc::GetWord(strLine, " ", 3);
+    if (strScriptPort.empty()) strScriptPort = "22";
+    // As for HOST: a closed socket gives way to the SSH session, one in use
+    // stays and its Connect refuses.
+    if (hooks_.OpenSession && (!wsTelnet || wsTelnet->State() == sckClosed)) {
+        ReleaseSocket();
+        wsTelnet = hooks_.OpenSession(*this, options);
+    }
+    Socket().Connect(strScriptHost, strScriptPort);
+    waitKind_ = WaitKind::Connection;
+    return false;  // the first received block (a prompt, or the shell's first output) continues the run
 }
 
 bool ScriptRunner::RunSend(Activation& act) {

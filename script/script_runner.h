@@ -139,6 +139,7 @@ private:
     // Runs line lngLine + 1. True when the next line must run at once.
     bool RunOneLine(Activation& act);
     bool RunHost();
+    bool RunSsh();
     bool RunSend(Activation& act);
     bool RunWait();
     bool RunTelnet();
