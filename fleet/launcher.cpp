@@ -36,10 +36,8 @@ bool WriteWholeFile(const std::string& path, const std::string& text) {
     return ::close(fd) == 0 && done == text.size();
 }
 
-// At most the last limit bytes of a file ("" when it cannot be read).
-std::string FileTail(const std::string& path, size_t limit) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::string();
+// At most the last limit bytes of an open file ("" when it cannot be read).
+std::string TailOf(int fd, size_t limit) {
     struct stat st {};
     std::string out;
     if (::fstat(fd, &st) == 0 && st.st_size > 0) {
@@ -48,6 +46,13 @@ std::string FileTail(const std::string& path, size_t limit) {
         ssize_t n = ::pread(fd, out.data(), out.size(), from);
         out.resize(n > 0 ? static_cast<size_t>(n) : 0);
     }
+    return out;
+}
+
+std::string FileTail(const std::string& path, size_t limit) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::string();
+    std::string out = TailOf(fd, limit);
     ::close(fd);
     return out;
 }
@@ -91,6 +96,7 @@ private:
     struct Child {
         size_t index;
         Clock::time_point started;
+        int errors;   // the run's standard error: a file without a name in the private folder
     };
 
     std::string PrivatePath(size_t index, const char* suffix) const {
@@ -102,7 +108,6 @@ private:
         pending_.pop_front();
         HostResult& r = results_[index];
         const std::string scriptPath = PrivatePath(index, ".txt");
-        const std::string errorPath = PrivatePath(index, ".err");
         const std::string outPath = options_.outDir + "/" + r.outFile;
         const Clock::time_point started = Clock::now();
         if (!WriteWholeFile(scriptPath, script_(index))) {
@@ -117,7 +122,11 @@ private:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int errors = ::open(options_.privateDir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (errors >= 0)
+            posix_spawn_file_actions_adddup2(&actions, errors, 2);
+        else
+            posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         posix_spawnattr_t attr;
         posix_spawnattr_init(&attr);
         sigset_t none, defaults;
@@ -133,10 +142,11 @@ private:
         posix_spawn_file_actions_destroy(&actions);
         if (error != 0) {
             ::unlink(scriptPath.c_str());
+            if (errors >= 0) ::close(errors);
             Finish(index, 2, 0, "cannot start " + options_.varnel + ": " + std::strerror(error), started);
             return;
         }
-        running_.emplace(pid, Child{index, started});
+        running_.emplace(pid, Child{index, started, errors});
     }
 
     void HandleSignals() {
@@ -162,12 +172,13 @@ private:
             int status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
             const std::string outPath = options_.outDir + "/" + results_[child.index].outFile;
             struct stat st {};
-            uint64_t bytes = ::stat(outPath.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+            uint64_t bytes = ::stat(outPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
             std::string reason;
-            const std::string errorPath = PrivatePath(child.index, ".err");
-            if (status != 0) reason = FailureReason(FileTail(outPath, 4096), FileTail(errorPath, 4096), status);
+            if (status != 0)
+                reason = FailureReason(FileTail(outPath, 4096), child.errors >= 0 ? TailOf(child.errors, 4096) : "",
+                                       status);
+            if (child.errors >= 0) ::close(child.errors);
             ::unlink(PrivatePath(child.index, ".txt").c_str());
-            ::unlink(errorPath.c_str());
             Finish(child.index, status, bytes, reason, child.started);
         }
     }
