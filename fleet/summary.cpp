@@ -100,7 +100,7 @@ std::string SummaryTable(const std::vector<HostResult>& results, double wallSeco
         out += Pad(name, 24) + PadLeft(std::to_string(count), 7) + "\n";
     }
     char tail[96];
-    std::snprintf(tail, sizeof tail, " in %.1f s", wallSeconds);
+    std::snprintf(tail, sizeof tail, " in %.2f s", wallSeconds);
     out += Pad("all", 24) + PadLeft(std::to_string(results.size()), 7) + tail + "\n";
 
     std::vector<const HostResult*> failed;

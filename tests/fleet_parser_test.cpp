@@ -226,7 +226,7 @@ TEST(FleetSummary, TableAndCsv) {
               "- not started                 1\n"
               "0 End of script               2\n"
               "1 other ending                1\n"
-              "all                           4 in 2.0 s\n"
+              "all                           4 in 2.04 s\n"
               "\n"
               "failed hosts:\n"
               "host         port  status  reason\n"

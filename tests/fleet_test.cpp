@@ -387,16 +387,20 @@ TEST(Fleet, GnuParallelRunsTwoShardsAndTheSummariesJoin) {
     std::string inv = "host\n";
     for (int i = 1; i <= 7; ++i) inv += "n" + std::to_string(i) + "\n";
     WriteFileBytes(dir + "/inventory.csv", inv);
-    WriteFileBytes(dir + "/job.txt", "ECHO \"%host%\"\n");
+    WriteFileBytes(dir + "/job.txt", "ECHO \"%host% %env:DEMO_PASSWORD%\"\n");
+    // The README's recipe, with ":" (this machine) as the only login.
     const std::string recipe =
-        "cd " + dir + " && parallel --will-cite -S : -j 2 " + kFleet +
+        "cd " + dir + " && parallel --will-cite --sshlogin : --env DEMO_PASSWORD --transferfile inventory.csv "
+        "--transferfile job.txt --return fleet-{}/summary.csv --cleanup " + kFleet +
         " --quiet --shard {}/2 -o fleet-{} inventory.csv job.txt ::: 1 2 && "
         "{ head -n 1 fleet-1/summary.csv; tail -q -n +2 fleet-*/summary.csv; } > summary.csv";
-    ProcessResult r = RunProcess({"/bin/bash", "-c", recipe}, {"TMPDIR=" + dir}, std::chrono::seconds(120));
+    ProcessResult r =
+        RunProcess({"/bin/bash", "-c", recipe}, {"TMPDIR=" + dir, "DEMO_PASSWORD=pw"}, std::chrono::seconds(120));
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(SummaryRows(dir + "/summary.csv"),
               (std::vector<std::string>{"n1||0||1", "n3||0||1", "n5||0||1", "n7||0||1", "n2||0||1", "n4||0||1",
                                         "n6||0||1"}));
     EXPECT_NE(r.out.find("0 End of script               4\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("0 End of script               3\n"), std::string::npos) << r.out;
+    EXPECT_NE(ReadFileBytes(dir + "/fleet-2/n6.txt").find("\r\nn6 pw\r\n"), std::string::npos);
 }
