@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <algorithm>
 #include <deque>
 #include <unordered_map>
 
@@ -64,6 +65,20 @@ public:
         for (size_t i = 0; i < results_.size(); ++i) pending_.push_back(i);
         for (const std::string& e : options_.env) envp_.push_back(const_cast<char*>(e.c_str()));
         envp_.push_back(nullptr);
+        // One standard error file per run at once, kept open and used over
+        // and over: a file created and deleted for every run costs more.
+        const size_t slots = std::min(results_.size(), static_cast<size_t>(options_.jobs));
+        for (size_t k = 0; k < slots; ++k) {
+            slots_.push_back({options_.privateDir + "/errors-" + std::to_string(k), -1});
+            freeSlots_.push_back(slots - 1 - k);
+        }
+    }
+
+    ~Fleet() {
+        for (const Slot& slot : slots_) {
+            if (slot.errors >= 0) ::close(slot.errors);
+            ::unlink(slot.path.c_str());
+        }
     }
 
     int Run() {
@@ -93,21 +108,26 @@ public:
     }
 
 private:
+    std::string ScriptPath(size_t index) const { return options_.privateDir + "/" + std::to_string(index) + ".txt"; }
+
     struct Child {
         size_t index;
         Clock::time_point started;
-        int errors;   // the run's standard error: a file without a name in the private folder
+        size_t slot;
     };
-
-    std::string PrivatePath(size_t index, const char* suffix) const {
-        return options_.privateDir + "/" + std::to_string(index) + suffix;
-    }
+    // A file in the private folder for the standard error of one run at a
+    // time, kept open and emptied for the next run.
+    struct Slot {
+        std::string path;
+        int errors;
+    };
 
     // Starts the next attempt of host index; a run that cannot start ends at once with status 2.
     void Start(size_t index) {
         pending_.pop_front();
         HostResult& r = results_[index];
-        const std::string scriptPath = PrivatePath(index, ".txt");
+        const size_t slot = freeSlots_.back();
+        const std::string scriptPath = ScriptPath(index);
         const std::string outPath = options_.outDir + "/" + r.outFile;
         const Clock::time_point started = Clock::now();
         if (!WriteWholeFile(scriptPath, script_(index))) {
@@ -122,7 +142,8 @@ private:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        const int errors = ::open(options_.privateDir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        int& errors = slots_[slot].errors;
+        if (errors < 0) errors = ::open(slots_[slot].path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (errors >= 0)
             posix_spawn_file_actions_adddup2(&actions, errors, 2);
         else
@@ -142,11 +163,11 @@ private:
         posix_spawn_file_actions_destroy(&actions);
         if (error != 0) {
             ::unlink(scriptPath.c_str());
-            if (errors >= 0) ::close(errors);
             Finish(index, 2, 0, "cannot start " + options_.varnel + ": " + std::strerror(error), started);
             return;
         }
-        running_.emplace(pid, Child{index, started, errors});
+        freeSlots_.pop_back();
+        running_.emplace(pid, Child{index, started, slot});
     }
 
     void HandleSignals() {
@@ -174,11 +195,16 @@ private:
             struct stat st {};
             uint64_t bytes = ::stat(outPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
             std::string reason;
+            Slot& slot = slots_[child.slot];
             if (status != 0)
-                reason = FailureReason(FileTail(outPath, 4096), child.errors >= 0 ? TailOf(child.errors, 4096) : "",
+                reason = FailureReason(FileTail(outPath, 4096), slot.errors >= 0 ? TailOf(slot.errors, 4096) : "",
                                        status);
-            if (child.errors >= 0) ::close(child.errors);
-            ::unlink(PrivatePath(child.index, ".txt").c_str());
+            if (slot.errors >= 0 && (::ftruncate(slot.errors, 0) != 0 || ::lseek(slot.errors, 0, SEEK_SET) != 0)) {
+                ::close(slot.errors);
+                slot.errors = -1;
+            }
+            ::unlink(ScriptPath(child.index).c_str());
+            freeSlots_.push_back(child.slot);
             Finish(child.index, status, bytes, reason, child.started);
         }
     }
@@ -228,6 +254,8 @@ private:
     std::vector<char*> envp_;
     std::deque<size_t> pending_;
     std::unordered_map<pid_t, Child> running_;
+    std::vector<Slot> slots_;
+    std::vector<size_t> freeSlots_;
     int signalFd_ = -1;
     int stopSignal_ = 0;
     size_t done_ = 0;

@@ -73,6 +73,20 @@ void RaiseDescriptorLimit() {
     }
 }
 
+// Where the private folder goes: $TMPDIR when set (an absolute path that
+// varnel's command line can carry: no space, no ':'), else /dev/shm when it
+// is a folder, else /tmp.
+std::string PrivateFolderTemplate() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::error_code ec;
+    std::string base = "/tmp";
+    if (tmp != nullptr && *tmp == '/' && std::string(tmp).find_first_of(" :") == std::string::npos)
+        base = tmp;
+    else if (fs::is_directory("/dev/shm", ec))
+        base = "/dev/shm";
+    return base + "/varnel-fleet.XXXXXX";
+}
+
 bool HoldsIgnoringCase(std::string text, const std::string& part) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text.find(part) != std::string::npos;
@@ -130,11 +144,9 @@ int main(int argc, char** argv) {
         HoldsIgnoringCase(outDirText, " /keep") || HoldsIgnoringCase(outDirText, " /hidden"))
         return Refuse("the output folder's path cannot hold /r:, /o:, \" /keep\" or \" /hidden\": " + outDirText);
 
-    // The expanded scripts hold credentials: a private folder, away from the transcripts.
-    const char* tmp = std::getenv("TMPDIR");
-    std::string privateTemplate = (tmp != nullptr && *tmp == '/' && std::string(tmp).find_first_of(" :") == std::string::npos)
-                                      ? std::string(tmp) + "/varnel-fleet.XXXXXX"
-                                      : std::string("/tmp/varnel-fleet.XXXXXX");
+    // The expanded scripts hold credentials: a private folder, away from the
+    // transcripts; by default in memory (/dev/shm), so they never reach a disk.
+    std::string privateTemplate = PrivateFolderTemplate();
     if (::mkdtemp(privateTemplate.data()) == nullptr) return Refuse("cannot make a private folder " + privateTemplate);
 
     const int portColumn = inventory.ColumnIndex("port");
