@@ -164,7 +164,7 @@ def main():
 
     base_s, base_peak, _ = results["xargs"]
     fleet_s, fleet_peak, _ = results["fleet"]
-    print(f"ROW\tfleet: {a.rows} runs, -j {a.jobs} (time, runs/s, peak mem)\t{text('fleet')}\t{text('xargs')} "
+    print(f"ROW\tfleet {a.rows} runs -j{a.jobs}: time, rate, peak mem\t{text('fleet')}\t{text('xargs')} "
           f"(xargs -P)\t{base_s / fleet_s:.2f}x speed, {fleet_peak / base_peak:.2f}x mem")
     labels = {"parallel": "GNU parallel", "expect": "parallel+expect"}
     for name in ("parallel", "expect"):
