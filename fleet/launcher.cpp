@@ -92,8 +92,12 @@ public:
         signalFd_ = ::signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK);
         start_ = Clock::now();
         while (signalFd_ >= 0) {
-            while (stopSignal_ == 0 && !pending_.empty() && running_.size() < static_cast<size_t>(options_.jobs))
+            // Each start waits for its child's exec; runs that end meanwhile
+            // are collected between starts, so none waits long as a zombie.
+            while (stopSignal_ == 0 && !pending_.empty() && running_.size() < static_cast<size_t>(options_.jobs)) {
                 Start(pending_.front());
+                Reap();
+            }
             if (running_.empty() && (pending_.empty() || stopSignal_ != 0)) break;
             if (options_.progress) DrawProgress(false);
             pollfd p{signalFd_, POLLIN, 0};
