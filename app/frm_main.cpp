@@ -1,6 +1,7 @@
 #include "app/frm_main.h"
 
 #include "app/command_line.h"
+#include "app/install_layout.h"
 #include "net/service/socket_log_sink.h"
 #include "script/mod_misc.h"
 
@@ -76,6 +77,11 @@ void FrmMain::ParseCommandLine() {
         readError_ = e.Description;
         return;
     }
+    if (!strOutputFile.empty() && cmdline::SameFile(strOutputFile, scriptPath_)) {
+        // Clearing the output file would delete the script: nothing runs.
+        outcome_ = ParseOutcome::OutputIsScript;
+        return;
+    }
     outcome_ = strScript.empty() ? ParseOutcome::EmptyScript : ParseOutcome::Started;
     StartScript();
 }
@@ -112,7 +118,11 @@ void FrmMain::cmdComDbg_Click() {
     ParseCommandLine();
 }
 
-void FrmMain::cmdReadMe_Click() { window_.OpenWithShell(strAppPath + "Readme.txt"); }
+// The read-me file lies beside the program in a build folder and in
+// PREFIX/share/doc/varnel/ when installed.
+void FrmMain::cmdReadMe_Click() {
+    window_.OpenWithShell(layout::CompanionFile(strAppPath, "Readme.txt", layout::kDocFolder));
+}
 
 void FrmMain::imgLogo_Click() { window_.OpenWithShell(kMakerWebSite); }
 
@@ -131,6 +141,7 @@ std::string FrmMain::NothingRanReason() const {
     case ParseOutcome::ScriptMissing: return "varnel: script file not found: " + scriptPath_;
     case ParseOutcome::ScriptUnreadable: return "varnel: cannot read script file " + scriptPath_ + ": " + readError_;
     case ParseOutcome::EmptyScript: return "varnel: script file is empty: " + scriptPath_;
+    case ParseOutcome::OutputIsScript: return "varnel: the output file is the script file: " + strOutputFile;
     case ParseOutcome::NotRun:
     case ParseOutcome::Started: break;
     }

@@ -49,12 +49,12 @@ public:
     void cmdStop_Click() override;     // closes the session socket; the run is not told
     void cmdScrDbg_Click() override;   // runs the debug box's text as a script
     void cmdComDbg_Click() override;   // interprets the debug box's text as a command line
-    void cmdReadMe_Click() override;   // opens Readme.txt from the program's folder
+    void cmdReadMe_Click() override;   // opens Readme.txt (beside the program, or installed)
     void imgLogo_Click() override;     // opens the maker's web site
 
     // What the last ParseCommandLine did.
     enum class ParseOutcome { NotRun, Usage, NoRunArgument, EmptyScriptName, ScriptMissing,
-                              ScriptUnreadable, EmptyScript, Started };
+                              ScriptUnreadable, EmptyScript, OutputIsScript, Started };
     ParseOutcome LastParseOutcome() const { return outcome_; }
     // Why nothing ran, for standard error: the usage text (LF-separated) or one line.
     std::string NothingRanReason() const;

@@ -39,6 +39,7 @@ public:
         return block.TakeBytes();
     }
     void CloseSck() override { socket_->CloseSck(); }
+    int32_t BytesWaitingToSend() const override { return socket_->BytesWaitingToSend(); }
 
 private:
     EventRelay relay_;

@@ -16,4 +16,6 @@ public:
     // Takes everything received so far, as text (one char per byte).
     virtual std::string GetData() = 0;
     virtual void CloseSck() = 0;
+    // Bytes handed to SendData that have not gone to the host yet.
+    virtual int32_t BytesWaitingToSend() const { return 0; }
 };
