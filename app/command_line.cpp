@@ -61,7 +61,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 std::string UsageText(std::string_view separator) {
     const char* lines[] = {"To run a script use the /r: argument at the command line:",
                            "",
-                           "varnel.exe /r:script.txt",
+                           "varnel /r:script.txt",
                            "(where script.txt is the name of the script file)",
                            "",
                            "Please see the ReadMe file for more information."};

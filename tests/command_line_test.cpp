@@ -157,7 +157,7 @@ TEST(CommandLine, UsageMessageTextAndCaption) {
     ASSERT_EQ(rig.window.MessageBoxes().size(), 1u);
     EXPECT_EQ(rig.window.MessageBoxes()[0].caption, "Varnel");
     EXPECT_EQ(rig.window.MessageBoxes()[0].text,
-              "To run a script use the /r: argument at the command line:\r\n\r\nvarnel.exe /r:script.txt\r\n"
+              "To run a script use the /r: argument at the command line:\r\n\r\nvarnel /r:script.txt\r\n"
               "(where script.txt is the name of the script file)\r\n\r\n"
               "Please see the ReadMe file for more information.");
     EXPECT_TRUE(rig.window.DebugBox().Text().empty());

@@ -48,6 +48,8 @@ protected:
         events.form = form.get();
         form->Form_Load();
         window.SetVisible(true);
+        // The user shows the debug region to reach its box and buttons.
+        QTest::mouseClick(window.Form().findChild<QPushButton*>("cmdReadMe"), Qt::RightButton);
     }
     ~QtRunTest() override {
         current = nullptr;
