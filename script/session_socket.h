@@ -6,6 +6,15 @@
 #include <cstdint>
 #include <string>
 
+// How the connection that the next HOST (or SSH) line opens speaks. Set by
+// script lines; the program turns it into the session socket for that
+// connection.
+struct SessionOptions {
+    enum class Telnet { Auto, On, Off };
+    Telnet telnet = Telnet::Auto;   // set by the TELNET line; Auto = on for port 23 only
+    std::string sshUser;            // non-empty: the connection is an SSH session (set by the SSH line)
+};
+
 class ISessionSocket {
 public:
     virtual ~ISessionSocket() = default;
