@@ -130,6 +130,8 @@ void DrainInbox(Loop& l) {
 // Looks at the epoll instance once (waiting up to timeoutMs, -1 = no limit) and
 // handles what it reports. Never runs window procedures.
 void PollReadiness(Loop& l, int timeoutMs) {
+    RunSocketRechecks();
+    if (!l.queue.empty()) timeoutMs = 0;
     epoll_event events[kMaxEvents];
     int n = ::epoll_wait(l.epfd, events, kMaxEvents, timeoutMs);
     for (int i = 0; i < n; ++i) {
@@ -144,6 +146,7 @@ void PollReadiness(Loop& l, int timeoutMs) {
 
 // Everything already there, without waiting: up to a few rounds of full batches.
 void PollReadinessNow(Loop& l) {
+    RunSocketRechecks();
     for (int round = 0; round < 8; ++round) {
         epoll_event events[kMaxEvents];
         int n = ::epoll_wait(l.epfd, events, kMaxEvents, 0);
@@ -182,7 +185,7 @@ bool DispatchOne(Loop& l) {
 
 // Leaves the eventfd signalled when messages wait, for a toolkit watching the fd.
 void KeepSignalWhilePending(Loop& l) {
-    if (!l.queue.empty()) Signal(l);
+    if (!l.queue.empty() || SocketRechecksPending()) Signal(l);
 }
 
 }  // namespace
@@ -211,6 +214,12 @@ void RunMessageLoop() {
             return;
         }
         DrainInbox(l);
+        if (l.queue.empty() && l.dispatchedSincePoll < detail::kPollEvery && detail::SocketRechecksPending()) {
+            // A receive asked for its socket to be looked at again: when that
+            // posts a message, epoll waits until the next regular look.
+            detail::RunSocketRechecks();
+            if (!l.queue.empty()) continue;
+        }
         if (l.queue.empty()) {
             PollReadiness(l, -1);
             l.dispatchedSincePoll = 0;
@@ -284,6 +293,8 @@ void Sleep(uint32_t milliseconds) {
 namespace detail {
 
 int LoopEpollFd() { return L().epfd; }
+
+void SignalLoop() { Signal(L()); }
 
 bool PostSocketNotification(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, int32_t socket) {
     Loop& l = L();

@@ -30,6 +30,13 @@ void PostLookupReply(HWND hwnd, UINT msg, int32_t handle, int32_t error, std::ve
 
 // Implemented by the socket part: handles an epoll report for a socket.
 void OnSocketReady(uint64_t tag, uint32_t events);
+// Implemented by the socket part: the read-side checks that receives asked
+// for, handled at a readiness pass like epoll reports (may post messages).
+void RunSocketRechecks();
+bool SocketRechecksPending();
+// Makes the loop's descriptor readable (once) for work that waits outside
+// the queue, as a posted message does.
+void SignalLoop();
 // Implemented by the lookup part, program thread: called just before a lookup
 // reply is dispatched. Returns false when the request was cancelled (the reply
 // is then dropped); otherwise copies the record (on success) into the caller's
