@@ -13,7 +13,7 @@ public:
     int32_t State() const override { return 0; }
     void Connect(const std::string& remoteHost, const std::string& remotePort) override;
     void SendData(const std::string& data) override;
-    std::string GetData() override { return std::string(); }
+    void GetData(std::string& block) override { block.clear(); }
     void CloseSck() override {}
 };
 

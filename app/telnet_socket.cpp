@@ -33,10 +33,11 @@ public:
         socket_->Connect(VbVariant(remoteHost), VbVariant(remotePort));
     }
     void SendData(const std::string& data) override { socket_->SendData(VbVariant(data)); }
-    std::string GetData() override {
-        VbVariant block{std::string()};   // a text variable: the data comes as text
-        socket_->GetData(block);
-        return block.TakeBytes();
+    void GetData(std::string& block) override {
+        // A text variable (the data comes as text) holding block's storage.
+        VbVariant data = VbVariant::String(std::move(block));
+        socket_->GetData(data);
+        block = data.TakeBytes();
     }
     void CloseSck() override { socket_->CloseSck(); }
 

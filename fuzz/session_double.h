@@ -85,14 +85,13 @@ public:
         host_.bytesSent += data.size();
         if (host_.events) host_.events->wsTelnet_SendComplete();
     }
-    std::string GetData() override {
+    void GetData(std::string& block) override {
         if (host_.state != 7) {
             throw VbError(40006, "CSocketKit.GetData",
                           "Wrong protocol or connection state for the requested transaction or request");
         }
-        std::string taken;
-        taken.swap(host_.received);
-        return taken;
+        block.clear();
+        block.swap(host_.received);
     }
     void CloseSck() override {
         host_.state = 0;

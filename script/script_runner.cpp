@@ -229,10 +229,12 @@ void ScriptRunner::DestroySockets() {
 
 void ScriptRunner::wsTelnet_DataArrival(int32_t /*bytesTotal*/) {
     if (blnEnded_ || !wsTelnet) return;
-    std::string block;
+    // The block's storage is kept for the next one, so a large block goes
+    // from the receive call to the output file without being copied.
+    std::string& block = strBlock_;
     try {
         if (wsTelnet->State() == sckClosed) return;  // the data is not read
-        block = wsTelnet->GetData();
+        wsTelnet->GetData(block);
     } catch (const VbError& e) {
         ReportLineError(e);
         return;
@@ -240,6 +242,8 @@ void ScriptRunner::wsTelnet_DataArrival(int32_t /*bytesTotal*/) {
     block += kCrLf;
     LogLine(block, false);
     block.resize(block.size() - 2);
+    // Not used any more once the next line runs (events handled there take
+    // the next block into the same storage).
     if (modMisc::ContainsText(block, strWaitFor)) RunNextLine();
 }
 

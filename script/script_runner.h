@@ -126,4 +126,5 @@ private:
     bool blnEnded_ = false;
     int intExitStatus_ = 1;
     std::vector<std::unique_ptr<ISessionSocket>> releasedSockets_;
+    std::string strBlock_;  // the received block being handled (storage kept between blocks)
 };

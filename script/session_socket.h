@@ -13,7 +13,10 @@ public:
     virtual int32_t State() const = 0;
     virtual void Connect(const std::string& remoteHost, const std::string& remotePort) = 0;
     virtual void SendData(const std::string& data) = 0;
-    // Takes everything received so far, as text (one char per byte).
-    virtual std::string GetData() = 0;
+    // Takes everything received so far into block, replacing its content, as
+    // text (one char per byte). The block's storage may be exchanged for the
+    // socket's own: a caller that keeps one block for every call gets large
+    // blocks without a copy.
+    virtual void GetData(std::string& block) = 0;
     virtual void CloseSck() = 0;
 };

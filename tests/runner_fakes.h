@@ -41,13 +41,13 @@ public:
         if (j_.sendError) throw *j_.sendError;
         if (j_.onSend) j_.onSend(data);
     }
-    std::string GetData() override {
+    void GetData(std::string& block) override {
         j_.calls.push_back("GetData");
         if (j_.getDataError) throw *j_.getDataError;
-        if (j_.incoming.empty()) return std::string();
-        std::string block = j_.incoming.front();
+        block.clear();
+        if (j_.incoming.empty()) return;
+        block = j_.incoming.front();
         j_.incoming.pop_front();
-        return block;
     }
     void CloseSck() override {
         j_.calls.push_back("CloseSck");
