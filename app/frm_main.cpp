@@ -1,6 +1,7 @@
 #include "app/frm_main.h"
 
 #include "app/command_line.h"
+#include "net/service/socket_log_sink.h"
 #include "script/mod_misc.h"
 
 namespace {
@@ -8,11 +9,14 @@ constexpr int kCollapsedHeightTwips = 3165;
 }
 
 FrmMain::FrmMain(IMainWindow& window, FrmMainSetup setup)
-    : ScriptRunner(window.txtDebug(), setup.hooks), window_(window), setup_(std::move(setup)) {}
+    : ScriptRunner(window.txtDebug(), setup.hooks),
+      window_(window),
+      setup_(std::move(setup)),
+      winsockLog_(window.txtWinsock()) {}
 
 FrmMain::~FrmMain() {
     DestroySockets();
-    if (modMisc::DebugBox() == &window_.txtWinsock()) modMisc::SetDebugBox(nullptr);
+    if (modSocketKit::SocketLogSink() == &winsockLog_) modSocketKit::SetSocketLogSink(nullptr);
 }
 
 void FrmMain::Form_Load() {
@@ -27,8 +31,8 @@ void FrmMain::Form_Load() {
         window_.SetVisible(false);
     }
     // The socket code writes debug lines from the moment the socket is
-    // created, so the box is handed over first.
-    modMisc::SetDebugBox(&window_.txtWinsock());
+    // created, so the box is installed as the log's sink first.
+    modSocketKit::SetSocketLogSink(&winsockLog_);
     if (setup_.socketFactory) wsTelnet = setup_.socketFactory(*this);
     ParseCommandLine();
 }

@@ -11,6 +11,7 @@
 #include "script/session_socket.h"
 #include "ui/form_events.h"
 #include "ui/main_window.h"
+#include "ui/socket_log_box.h"
 
 // Creates the session socket, handing it the sink for its events.
 using SessionSocketFactory = std::function<std::unique_ptr<ISessionSocket>(ISessionEvents& events)>;
@@ -35,9 +36,9 @@ public:
     std::string strScriptFile;
     std::string strOutputName;
 
-    // The load step: prepares the window, decides hidden mode, hands the
-    // socket debug box over, creates the session socket and interprets the
-    // command line (which may run the script's first lines).
+    // The load step: prepares the window, decides hidden mode, installs
+    // txtWinsock as the socket debug log's sink, creates the session socket
+    // and interprets the command line (which may run the script's first lines).
     void Form_Load();
     // Interprets strCommandLine; may read the script file and start the run.
     void ParseCommandLine();
@@ -69,6 +70,7 @@ private:
     ParseOutcome outcome_ = ParseOutcome::NotRun;
     std::string scriptPath_;
     std::string readError_;
+    SocketLogBox winsockLog_;   // the socket debug log's sink: txtWinsock
 };
 
 // The window is made before frmMain (which needs it), so the window is given

@@ -20,7 +20,7 @@
 #include "net/socket/csocket_kit.h"
 #include "net/socket/wire_format.h"
 #include "platform/vb_error.h"
-#include "script/mod_misc.h"
+#include "ui/socket_log_box.h"
 
 namespace {
 
@@ -127,6 +127,7 @@ void CheckedRead(CSocketKit& sock, Read r, Stream& s) {
 
 struct Rig {
     loopback::DiscardBox box;
+    SocketLogBox sink{box};
     int listener = -1;
     int peer = -1;
     std::shared_ptr<CSocketKit> tcp;
@@ -135,7 +136,7 @@ struct Rig {
     Stream stream;
 
     Rig() {
-        modMisc::SetDebugBox(&box);
+        modSocketKit::SetSocketLogSink(&sink);
         CSocketKit::SetMessageBoxHandler([](const std::string&, const std::string&) {});
         listener = loopback::BoundSocket(SOCK_STREAM, true);
         tcp = CSocketKit::Create();

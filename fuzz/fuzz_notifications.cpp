@@ -27,12 +27,13 @@
 #include "net/socket/csocket_kit.h"
 #include "platform/platform_testing.h"
 #include "platform/vb_error.h"
-#include "script/mod_misc.h"
+#include "ui/socket_log_box.h"
 
 namespace {
 
 struct World {
     loopback::DiscardBox box;
+    SocketLogBox sink{box};
     int listener = -1;  // a host that takes calls
     int refuser = -1;   // a bound port nobody listens on
     int baseline = 0;   // open sockets between inputs
@@ -41,7 +42,7 @@ struct World {
 World& W() {
     static World* world = [] {
         auto* w = new World;
-        modMisc::SetDebugBox(&w->box);
+        modSocketKit::SetSocketLogSink(&w->sink);
         CSocketKit::SetMessageBoxHandler([](const std::string&, const std::string&) {});
         w->listener = loopback::BoundSocket(SOCK_STREAM, true);
         w->refuser = loopback::BoundSocket(SOCK_STREAM, false);

@@ -11,6 +11,7 @@
 // for posted messages as well as for socket readiness.
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,7 +47,9 @@ Loop* CreateLoop() {
     loop->programThread = std::this_thread::get_id();
     loop->epfd = ::epoll_create1(EPOLL_CLOEXEC);
     loop->wakefd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (loop->epfd < 0 || loop->wakefd < 0) {
+    // Made up front, so that timers work even when no descriptor is left.
+    loop->timerfd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (loop->epfd < 0 || loop->wakefd < 0 || loop->timerfd < 0) {
         std::perror("varnel: cannot create the event loop");
         std::abort();
     }
@@ -54,6 +57,8 @@ Loop* CreateLoop() {
     ev.events = EPOLLIN;
     ev.data.u64 = kWakeTag;
     ::epoll_ctl(loop->epfd, EPOLL_CTL_ADD, loop->wakefd, &ev);
+    ev.data.u64 = kTimerTag;
+    ::epoll_ctl(loop->epfd, EPOLL_CTL_ADD, loop->timerfd, &ev);
     return loop;
 }
 
@@ -137,6 +142,8 @@ void PollReadiness(Loop& l, int timeoutMs) {
     for (int i = 0; i < n; ++i) {
         if (events[i].data.u64 == kWakeTag) {
             ConsumeWake(l);
+        } else if (events[i].data.u64 == kTimerTag) {
+            FireDueTimers();
         } else {
             OnSocketReady(events[i].data.u64, events[i].events);
         }
@@ -153,6 +160,8 @@ void PollReadinessNow(Loop& l) {
         for (int i = 0; i < n; ++i) {
             if (events[i].data.u64 == kWakeTag) {
                 ConsumeWake(l);
+            } else if (events[i].data.u64 == kTimerTag) {
+                FireDueTimers();
             } else {
                 OnSocketReady(events[i].data.u64, events[i].events);
             }
@@ -176,6 +185,7 @@ bool DispatchOne(Loop& l) {
         int32_t error = static_cast<int32_t>((static_cast<uint32_t>(m.lParam) >> 16) & 0xFFFF);
         if (!DeliverLookup(m.lookup, error, record)) return true;
     }
+    if (m.msg == WM_TIMER && !DispatchTimer(m)) return true;   // a timer proc ran, or the timer is gone
     Window* w = FindWindow(l, m.hwnd);
     if (w == nullptr) return true;
     WNDPROC proc = w->proc;

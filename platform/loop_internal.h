@@ -8,11 +8,16 @@
 
 #include "platform/message_window.h"
 
+namespace win::detail { struct QueuedMessage; }
+
 namespace win::detail {
 
 // Epoll user data of the loop's own eventfd; socket entries use
 // (generation << 32) | fd and never reach this value.
 constexpr uint64_t kWakeTag = ~uint64_t{0};
+// Epoll user data of the loop's timerfd (a socket tag's low half is a
+// descriptor number below 2^31, so it never takes this value either).
+constexpr uint64_t kTimerTag = ~uint64_t{0} - 1;
 
 // The loop's epoll instance (created on first use, on the program thread).
 int LoopEpollFd();
@@ -27,6 +32,14 @@ void PurgeSocketNotifications(int32_t socket);
 // Thread-safe. The record is copied into the caller's buffer on the program
 // thread just before the reply is dispatched (see DeliverLookup).
 void PostLookupReply(HWND hwnd, UINT msg, int32_t handle, int32_t error, std::vector<char> record);
+
+// Implemented by the timer part (timers.cpp): queues WM_TIMER for the due
+// timers and sets the timerfd to the next one; and takes a WM_TIMER about to
+// be dispatched: runs the timer's proc, if it has one, and returns true only
+// when the window procedure is to handle the message (false as well when the
+// timer has been killed meanwhile: the message is dropped).
+void FireDueTimers();
+bool DispatchTimer(const QueuedMessage& m);
 
 // Implemented by the socket part: handles an epoll report for a socket.
 void OnSocketReady(uint64_t tag, uint32_t events);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <map>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -39,6 +41,13 @@ struct Window {
     WNDPROC proc = nullptr;
 };
 
+struct Timer {
+    uint32_t period = 0;                         // milliseconds
+    std::chrono::steady_clock::time_point due;
+    TIMERPROC proc = nullptr;
+    bool queued = false;                         // its WM_TIMER waits in the queue
+};
+
 struct Loop {
     std::thread::id programThread;
     int epfd = -1;
@@ -52,6 +61,8 @@ struct Loop {
     int runDepth = 0;   // RunMessageLoop activations on the stack
     std::function<void()> toolkitPump;
     int dispatchedSincePoll = 0;
+    int timerfd = -1;                             // set to the earliest due timer
+    std::map<std::pair<HWND, uint32_t>, Timer> timers;
 
     std::mutex inboxMutex;                  // guards the three below
     std::vector<InboxEntry> inbox;

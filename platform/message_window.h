@@ -61,6 +61,18 @@ void SetToolkitPump(std::function<void()> pump);
 // nothing. For bounded waits in tests and headless helpers.
 void WaitMessageTimeout(uint32_t milliseconds);
 
+// Window timers. Every `milliseconds` a WM_TIMER message (wParam = id) is
+// queued for the window; with a proc, dispatching that message calls the proc
+// instead of the window procedure. At most one WM_TIMER of a timer waits in
+// the queue at a time. SetTimer on a timer that exists restarts it with the
+// new period; KillTimer stops it and drops its queued message. A timer ends
+// with its window. False if the window (SetTimer) or the timer (KillTimer)
+// does not exist.
+constexpr UINT WM_TIMER = 0x0113;
+using TIMERPROC = void (*)(HWND hwnd, UINT msg, uint32_t id, uint32_t tickCount);
+bool SetTimer(HWND hwnd, uint32_t id, uint32_t milliseconds, TIMERPROC proc = nullptr);
+bool KillTimer(HWND hwnd, uint32_t id);
+
 // Blocks the thread; nothing is dispatched meanwhile.
 void Sleep(uint32_t milliseconds);
 

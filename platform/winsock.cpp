@@ -149,8 +149,25 @@ int bind(SOCKET s, const SOCKADDR_IN* name, int namelen) {
     sockaddr_in a;
     int error;
     if (!ToSockaddr(name, namelen, &a, &error)) return Fail(error);
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) return FailErrno(errno);
-    return 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return 0;
+    int err = errno;
+    // Windows binds a TCP port again while connections of an earlier
+    // listener on it are in TIME_WAIT (a server restarted on its fixed port);
+    // Linux does so only when the new socket and those connections carry
+    // SO_REUSEADDR (listen sets it, and accepted sockets inherit it). The bind
+    // is retried with the option: a port that a live socket holds (listening,
+    // or bound without the option) stays refused, as on Windows.
+    int type = 0;
+    socklen_t length = sizeof type;
+    int on = 1;
+    if (err == EADDRINUSE && ::getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_STREAM &&
+        ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0) {
+        if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return 0;
+        err = errno;
+        int off = 0;
+        ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &off, sizeof off);
+    }
+    return FailErrno(err);
 }
 
 int connect(SOCKET s, const SOCKADDR_IN* name, int namelen) {
@@ -202,6 +219,10 @@ int listen(SOCKET s, int backlog) {
     // connected on their side but never accepted (SYN cookies make the server
     // forget them), where the original platform would refuse them. Every
     // connection is accepted at once on FD_ACCEPT, so a long queue only absorbs bursts.
+    // SO_REUSEADDR so that this listener's connections, once in TIME_WAIT,
+    // do not keep a later listener off the port (see bind).
+    int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::listen(s, std::max(backlog, SOMAXCONN)) < 0) return FailErrno(errno);
     if (Sock* k = detail::FindSocket(s)) {
         k->phase = Phase::Listening;

@@ -12,8 +12,6 @@ namespace modMisc {
 
 namespace {
 
-ITextBox* g_debugBox = nullptr;
-
 // Case folding of the comparisons that ignore case: ASCII letters only, so
 // every other byte compares exactly.
 char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -183,9 +181,5 @@ std::string GetBetween(std::string_view open, std::string_view close, std::strin
     if (closePos < c) throw VbError(5, "modMisc.GetBetween", "Invalid procedure call or argument");
     return std::string(text.substr(c, closePos - c));
 }
-
-void SetDebugBox(ITextBox* box) { g_debugBox = box; }
-
-ITextBox* DebugBox() { return g_debugBox; }
 
 }  // namespace modMisc

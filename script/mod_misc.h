@@ -6,8 +6,6 @@
 #include <string>
 #include <string_view>
 
-class ITextBox;
-
 namespace modMisc {
 
 // The whole file as text. Throws VbError when the file cannot be opened or read.
@@ -32,8 +30,5 @@ size_t FindText(std::string_view text, std::string_view find, size_t from, bool 
 size_t FindTextReverse(std::string_view text, std::string_view find, bool exact);
 // Every non-overlapping occurrence of find, left to right, replaced by with.
 std::string ReplaceText(std::string_view text, std::string_view find, std::string_view with, bool exact);
-// Hands the socket debug box to the socket service (nullptr: none).
-void SetDebugBox(ITextBox* box);
-ITextBox* DebugBox();
 
 }  // namespace modMisc

@@ -11,7 +11,7 @@
 
 #include "app/command_line.h"
 #include "app/frm_main.h"
-#include "script/mod_misc.h"
+#include "ui/socket_log_box.h"
 #include "tests/runner_fakes.h"
 
 namespace {
@@ -41,7 +41,8 @@ struct FrmRig {
         setup.commandLine = commandLine;
         setup.programFolder = folder;
         setup.socketFactory = [this](ISessionEvents& events) {
-            debugBoxSetBeforeSocket = modMisc::DebugBox() == &window.txtWinsock();
+            auto* sink = dynamic_cast<SocketLogBox*>(modSocketKit::SocketLogSink());
+            debugBoxSetBeforeSocket = sink != nullptr && &sink->Box() == &window.txtWinsock();
             eventSinkIsForm = &events == static_cast<ISessionEvents*>(frm.get());
             return std::make_unique<FakeSocket>(sock);
         };
@@ -86,7 +87,7 @@ TEST(FormLoad, PreparesTheWindowAndTheSocket) {
     EXPECT_EQ(rig.sock.destroyed, 0);
     rig.frm.reset();
     EXPECT_EQ(rig.sock.destroyed, 1);
-    EXPECT_EQ(modMisc::DebugBox(), nullptr);
+    EXPECT_EQ(modSocketKit::SocketLogSink(), nullptr);
 }
 
 TEST(CommandLine, TheTableOfCases) {

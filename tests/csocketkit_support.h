@@ -24,7 +24,7 @@
 #include "platform/message_window.h"
 #include "platform/platform_testing.h"
 #include "platform/vb_error.h"
-#include "script/mod_misc.h"
+#include "ui/socket_log_box.h"
 #include "ui/text_box.h"
 
 namespace sktest {
@@ -251,10 +251,10 @@ inline bool DrainInto(const Fd& fd, std::string& out) {
 // Every test starts with a fresh recording box as the socket debug box.
 class SocketTest : public ::testing::Test {
 protected:
-    void SetUp() override { modMisc::SetDebugBox(&box); }
+    void SetUp() override { modSocketKit::SetSocketLogSink(&sink); }
     void TearDown() override {
         PumpAWhile(5);
-        modMisc::SetDebugBox(nullptr);
+        modSocketKit::SetSocketLogSink(nullptr);
     }
 
     // A TCP object connected to a plain loopback peer.
@@ -270,6 +270,7 @@ protected:
     }
 
     RecordingBox box;
+    SocketLogBox sink{box};
 };
 
 }  // namespace sktest

@@ -136,6 +136,47 @@ TEST(MessageLoop, QuitIsCheckedBeforeEveryDispatch) {
     g_received.clear();
 }
 
+// Timers: WM_TIMER to the window procedure, or a timer procedure instead;
+// the waiting loop wakes for them; KillTimer stops them.
+std::vector<std::pair<win::UINT, win::WPARAM>> g_timerMessages;
+int g_timerProcCalls = 0;
+
+win::LRESULT RecordTimer(win::HWND, win::UINT msg, win::WPARAM wParam, win::LPARAM) {
+    g_timerMessages.push_back({msg, wParam});
+    if (g_timerMessages.size() == 3) win::QuitMessageLoop();
+    return 0;
+}
+
+void CountTimer(win::HWND hwnd, win::UINT msg, uint32_t id, uint32_t) {
+    EXPECT_EQ(msg, win::WM_TIMER);
+    EXPECT_EQ(id, 9u);
+    if (++g_timerProcCalls == 2) win::KillTimer(hwnd, id);
+}
+
+TEST(MessageLoop, TimersWakeTheLoopUntilKilled) {
+    win::HWND h = win::CreateWindowExA(0, "STATIC", "Timers");
+    win::SetWindowLongA(h, win::GWL_WNDPROC, &RecordTimer);
+    g_timerMessages.clear();
+    ASSERT_TRUE(win::SetTimer(h, 7, 5));
+    win::RunMessageLoop();   // returns after the third WM_TIMER
+    EXPECT_EQ(g_timerMessages, (std::vector<std::pair<win::UINT, win::WPARAM>>(3, {win::WM_TIMER, 7})));
+    EXPECT_TRUE(win::KillTimer(h, 7));
+    EXPECT_FALSE(win::KillTimer(h, 7));
+
+    // With a procedure: the window procedure sees nothing.
+    g_timerMessages.clear();
+    ASSERT_TRUE(win::SetTimer(h, 9, 1, &CountTimer));
+    auto deadline = steady_clock::now() + seconds(30);
+    while (g_timerProcCalls < 2 && steady_clock::now() < deadline) win::WaitMessageTimeout(100), win::DoEvents();
+    EXPECT_EQ(g_timerProcCalls, 2);
+    win::WaitMessageTimeout(50);
+    win::DoEvents();
+    EXPECT_EQ(g_timerProcCalls, 2);
+    EXPECT_TRUE(g_timerMessages.empty());
+    EXPECT_FALSE(win::SetTimer(12345, 1, 1));   // no such window
+    win::DestroyWindow(h);
+}
+
 TEST(MessageLoop, PostFromAnotherThreadWakesTheLoop) {
     win::HWND h = win::CreateWindowExA(0, "STATIC", "T");
     win::SetWindowLongA(h, win::GWL_WNDPROC, &QuitOnFirst);

@@ -18,7 +18,7 @@
 #include "net/service/service_testing.h"
 #include "platform/platform_testing.h"
 #include "platform/vb_error.h"
-#include "script/mod_misc.h"
+#include "ui/socket_log_box.h"
 #include "ui/text_box.h"
 
 namespace ks = modSocketKit;
@@ -103,15 +103,16 @@ protected:
     void SetUp() override {
         ASSERT_EQ(ks::ServiceUserCount(), 0);
         ASSERT_FALSE(ks::testing::ServiceStarted());
-        modMisc::SetDebugBox(&box);
+        ks::SetSocketLogSink(&sink);
     }
     void TearDown() override {
-        modMisc::SetDebugBox(nullptr);
+        ks::SetSocketLogSink(nullptr);
         win::testing::SetInitialWindowProc(nullptr);
         g_previous.clear();
     }
     static std::string Num(int32_t v) { return std::to_string(v); }
     RecordingBox box;
+    SocketLogBox sink{box};
 };
 
 void ExpectVbError(const std::function<void()>& f, int32_t number, const std::string& source,
@@ -229,6 +230,30 @@ TEST_F(ServiceTest, LogLinesAppendWithoutCopyingTheBox) {
     EXPECT_EQ(box.textWrites, 0);
 }
 
+TEST_F(ServiceTest, LogLinesGoToTheInstalledSinkInOrderWithTheirScrollForm) {
+    struct RecordingSink : ks::ISocketLogSink {
+        std::vector<std::string> lines;
+        void WriteLine(const std::string& line, ks::LogScroll scroll) override {
+            lines.push_back(line + (scroll == ks::LogScroll::Caret ? " [caret]" : " [two lines]"));
+        }
+    } other;
+    ks::SetSocketLogSink(&other);
+    EXPECT_EQ(ks::SocketLogSink(), &other);
+    ks::InitiateProcesses();
+    ks::WriteSocketLog("plain");
+    ks::WriteSocketLog("scrolled", ks::LogScroll::TwoLines);
+    ks::FinalizeProcesses();
+    ks::SetSocketLogSink(&sink);
+    ASSERT_EQ(other.lines.size(), 6u);
+    EXPECT_EQ(other.lines[0].rfind("OK Subclass memory allocated at: ", 0), 0u);
+    EXPECT_EQ(other.lines[1], "OK Winsock service initiated [caret]");
+    EXPECT_EQ(other.lines[2], "plain [caret]");
+    EXPECT_EQ(other.lines[3], "scrolled [two lines]");
+    EXPECT_EQ(other.lines[4], "OK Winsock service finalized [caret]");
+    EXPECT_EQ(other.lines[5].rfind("OK Freed subclass memory at: ", 0), 0u);
+    EXPECT_EQ(box.text, "Winsock Debug Log") << "only the installed sink gets the lines";
+}
+
 TEST_F(ServiceTest, LogMirrorFile) {
     char path[] = "/tmp/varnel-socket-log-XXXXXX";
     int fd = ::mkstemp(path);
@@ -237,9 +262,9 @@ TEST_F(ServiceTest, LogMirrorFile) {
     ::setenv("VARNEL_SOCKET_LOG", path, 1);
     ks::testing::ReopenLogMirror();
     ks::WriteSocketLog("one");
-    modMisc::SetDebugBox(nullptr);
-    ks::WriteSocketLog("two", ks::LogScroll::TwoLines);  // no box: the mirror only
-    modMisc::SetDebugBox(&box);
+    ks::SetSocketLogSink(nullptr);
+    ks::WriteSocketLog("two", ks::LogScroll::TwoLines);  // no sink: the mirror only
+    ks::SetSocketLogSink(&sink);
     std::ifstream in(path, std::ios::binary);
     std::stringstream content;
     content << in.rdbuf();

@@ -21,7 +21,7 @@
 
 #include "net/socket/csocket_kit.h"
 #include "platform/message_window.h"
-#include "script/mod_misc.h"
+#include "ui/socket_log_box.h"
 #include "ui/text_box.h"
 
 namespace {
@@ -128,7 +128,8 @@ std::string Cycle(CSocketKit& sock, Listener& listener) {
 
 TEST(SocketSoak, TenThousandConnectCloseCyclesLeaveNoDescriptorOrMemoryBehind) {
     DiscardBox box;
-    modMisc::SetDebugBox(&box);
+    SocketLogBox sink(box);
+    modSocketKit::SetSocketLogSink(&sink);
     Listener listener;
     ASSERT_TRUE(listener.ok());
     std::shared_ptr<CSocketKit> sock = CSocketKit::Create();
@@ -148,5 +149,5 @@ TEST(SocketSoak, TenThousandConnectCloseCyclesLeaveNoDescriptorOrMemoryBehind) {
     EXPECT_EQ(sock->SocketHandle(), win::INVALID_SOCKET);
     sock.reset();
     EXPECT_EQ(modSocketKit::ServiceUserCount(), 0);
-    modMisc::SetDebugBox(nullptr);
+    modSocketKit::SetSocketLogSink(nullptr);
 }

@@ -15,8 +15,6 @@
 
 #include "net/service/service_testing.h"
 #include "platform/vb_error.h"
-#include "script/mod_misc.h"
-#include "ui/text_box.h"
 
 namespace modSocketKit {
 namespace {
@@ -56,7 +54,8 @@ struct State {
     std::unordered_map<std::string, ISocketOwner*> socketCollection;
     win::HWND hookedWindow = 0;
     win::WNDPROC previousProc = nullptr;
-    // log mirror
+    // log sink and file mirror
+    ISocketLogSink* sink = nullptr;
     bool mirrorOpened = false;
     int mirrorFd = -1;
 };
@@ -213,15 +212,11 @@ int32_t DestroyWinsockMessageWindow() {
 
 void WriteSocketLog(const std::string& line, LogScroll scroll) {
     MirrorLine(line);
-    ITextBox* box = modMisc::DebugBox();
-    if (box == nullptr) return;
-    box->AppendText("\r\n" + line);
-    if (scroll == LogScroll::Caret) {
-        box->MoveCaretToEnd();
-    } else {
-        box->PostLineScroll(0, 2);
-    }
+    if (ISocketLogSink* sink = St().sink) sink->WriteLine(line, scroll);
 }
+
+void SetSocketLogSink(ISocketLogSink* sink) { St().sink = sink; }
+ISocketLogSink* SocketLogSink() { return St().sink; }
 
 // ---- registry and routing ----
 

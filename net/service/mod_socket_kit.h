@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "net/service/socket_log_sink.h"
 #include "platform/message_window.h"
 #include "platform/winsock.h"
 
@@ -37,9 +38,8 @@ int32_t FinalizeProcesses();
 int32_t CreateWinsockMessageWindow();
 int32_t DestroyWinsockMessageWindow();
 
-// The socket debug log. Caret form: CRLF + line appended, caret to the end.
-// Scroll form: CRLF + line appended, then a posted two-line scroll instead.
-enum class LogScroll { Caret, TwoLines };
+// The socket debug log: the line goes to the VARNEL_SOCKET_LOG file and to the
+// installed sink (see socket_log_sink.h), which the scroll form is passed on to.
 void WriteSocketLog(const std::string& line, LogScroll scroll = LogScroll::Caret);
 
 // Registry and routing. Failures throw VbError.

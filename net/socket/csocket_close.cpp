@@ -24,6 +24,7 @@ void CSocketKit::CloseSck() {
 
 void CSocketKit::DestroySocket() {
     if (socketHandle_ == win::INVALID_SOCKET) return;
+    ForgetAcceptPause(socketHandle_);
     if (win::closesocket(socketHandle_) == win::SOCKET_ERROR) {
         int32_t code = win::WSAGetLastError();
         SetState(sckError);
@@ -32,6 +33,8 @@ void CSocketKit::DestroySocket() {
     Log("OK Destroyed socket " + std::to_string(socketHandle_));
     modSocketKit::UnregisterSocket(socketHandle_);
     socketHandle_ = win::INVALID_SOCKET;
+    // A descriptor is free again: listeners that ran out of them try again.
+    ResumePausedListeners();
 }
 
 // Stops every lookup in flight. Each entry leaves PendingResolutions once it

@@ -47,6 +47,11 @@ CSocketKit::~CSocketKit() {
         try {
             DestroySocket();
         } catch (const VbError&) {
+            // The socket is gone either way: its registration and route go
+            // too, so a later socket with the same number is not refused and
+            // never reaches this object.
+            modSocketKit::UnregisterSocket(socketHandle_);
+            socketHandle_ = win::INVALID_SOCKET;
         }
     }
     try {
@@ -79,6 +84,7 @@ void CSocketKit::FailWithCode(int32_t code, const std::string& source) {
 // The error report for failures that no caller waits for. The calling step
 // has already set sckError and written its lines.
 void CSocketKit::ReportSocketError(int32_t code, const std::string& source) {
+    reportedError_ = code;
     std::string description = modSocketKit::GetErrorDescription(code);
     bool cancelDisplay = true;
     if (events_) {

@@ -12,7 +12,7 @@
 // properties, error report, WndProc), csocket_connect.cpp, csocket_close.cpp,
 // csocket_server.cpp, csocket_local_host.cpp, csocket_send.cpp,
 // csocket_receive.cpp, csocket_options.cpp, and the notification handling in
-// net/service/notifications.cpp.
+// csocket_notifications.cpp.
 #pragma once
 
 #include <cstdint>
@@ -120,7 +120,11 @@ public:
               std::optional<VbVariant> LocalIP = std::nullopt);
     void SendData(const VbVariant& data);
     // data receives the value; if it already holds a value, its type decides
-    // the result type. maxLen limits text and byte arrays.
+    // the result type. maxLen limits text and byte arrays. After the peer
+    // closed (sckClosing), what arrived before stays readable until taken.
+    // A listener whose accept fails for want of descriptors or memory raises
+    // Error once and pauses accepting until a socket of this process closes
+    // or a short pause has passed; it stays sckListening.
     void GetData(VbVariant& data, std::optional<int32_t> varType = std::nullopt,
                  std::optional<VbVariant> maxLen = std::nullopt);
     void PeekData(VbVariant& data, std::optional<int32_t> varType = std::nullopt,
@@ -165,6 +169,11 @@ private:
     void CancelPendingResolutions();
 
     // Binding, listening and accepting.
+    void AcceptIncoming();
+    void PauseAccepting(int32_t code);
+    static void ForgetAcceptPause(win::SOCKET listener);
+    static void ResumePausedListeners();
+    static void AcceptPauseOver(win::HWND hwnd, win::UINT msg, uint32_t id, uint32_t tickCount);
     bool GetRemoteInfo(win::SOCKET s, int32_t& port, std::string& address, std::string& host);
     void ReadSocketAddress(const win::SOCKADDR_IN& record, int32_t& port, std::string& address);
     int32_t GetBytesPending() const;
@@ -190,7 +199,7 @@ private:
     // Options.
     void ProcessOptions();
 
-    // Notifications (net/service/notifications.cpp).
+    // Notifications (csocket_notifications.cpp).
     void PostSocket(int32_t notification, int32_t errorCode);
     void PostResolution(int32_t handle, int32_t errorCode);
 
@@ -210,6 +219,8 @@ private:
     ByteQueue sendBuffer_;
     ByteQueue receiveBuffer_;
     bool isAcceptHolder_ = false;
+    bool acceptFailing_ = false;              // accept failed for want of resources; told once
+    int32_t reportedError_ = 0;               // the code of the last error report
     uint64_t datagramsTaken_ = 0;             // UDP reads that consumed a datagram
     std::map<std::string, int32_t> pendingResolutions_;
     CSocketKitEvents* events_ = nullptr;

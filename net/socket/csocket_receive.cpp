@@ -22,7 +22,9 @@ void CSocketKit::ReadData(VbVariant& data, std::optional<int32_t> varType, std::
                           bool peek, const std::string& source) {
     if (!IsUDP()) {
         // An accept holder hands its data over with GetData in any state.
-        bool allowed = state_ == sckConnected || (!peek && isAcceptHolder_);
+        // What arrived before the peer closed can still be read while closing.
+        bool allowed = state_ == sckConnected || (state_ == sckClosing && !receiveBuffer_.Empty()) ||
+                       (!peek && isAcceptHolder_);
         if (!allowed) Fail(ErrWrongState, source, kDescWrongState);
     } else {
         if (state_ != sckOpen) Fail(ErrWrongState, source, kDescWrongState);
@@ -115,6 +117,7 @@ int32_t CSocketKit::RecvDataToBuffer() {
     int received = win::recv(socketHandle_, receiveBuffer_.Room(size), static_cast<int>(size), 0);
     if (received == win::SOCKET_ERROR) {
         int32_t code = win::WSAGetLastError();
+        if (code == 10035) return 0;   // a notification whose data has already been read
         SetState(sckError);
         FailWithCode(code, "CSocketKit.RecvDataToBuffer");
     }

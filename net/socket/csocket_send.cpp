@@ -96,8 +96,9 @@ void CSocketKit::SendBufferedDataUDP() {
     sendBuffer_.TakeInto(sendBuffer_.Size(), datagram);
     if (win::sendto(socketHandle_, datagram.data(), static_cast<int>(datagram.size()), 0, &destination,
                     sizeof destination) == win::SOCKET_ERROR) {
+        // Only this datagram failed: the object stays open for the next send
+        // and for what arrives.
         code = win::WSAGetLastError();
-        SetState(sckError);
         ReportSocketError(code, "CSocketKit.SendBufferedDataUDP");
     }
 }

@@ -2,12 +2,29 @@
 // small address routines it shares with the notification handling.
 #include <arpa/inet.h>
 
+#include <set>
 #include <string>
 
 #include "net/socket/csocket_kit.h"
 #include "platform/vb_error.h"
 
 using modSocketKit::LogScroll;
+using std::to_string;
+
+namespace {
+
+// How long a listener that ran out of descriptors waits before it tries again
+// (unless a connection closes first).
+constexpr uint32_t kAcceptPauseMs = 500;
+
+// The listening sockets that wait for a free descriptor; each has a timer on
+// the service window, with the socket number as its id.
+std::set<win::SOCKET>& PausedListeners() {
+    static std::set<win::SOCKET> paused;
+    return paused;
+}
+
+}  // namespace
 
 void CSocketKit::Bind(std::optional<VbVariant> localPort, std::optional<VbVariant> localIP) {
     std::shared_ptr<CSocketKit> keepAlive = weak_from_this().lock();
@@ -81,11 +98,96 @@ void CSocketKit::Accept(int32_t requestID) {
     if (!receiveBuffer_.Empty() && events_) {
         events_->DataArrival(static_cast<int32_t>(receiveBuffer_.Size()));
     }
-    // The peer closed while the socket was parked. (Not when a DataArrival
-    // handler has already closed or re-used this object.)
-    if (holder->State() == sckClosing && socketHandle_ == requestID && state_ == sckConnected) {
+    // The peer closed or reset while the socket was parked. (Not when a
+    // DataArrival handler has already closed or re-used this object.)
+    if (socketHandle_ != requestID || state_ != sckConnected) return;
+    if (holder->State() == sckClosing) {
         SetState(sckClosing);
         if (events_) events_->CloseSck();
+    } else if (holder->State() == sckError) {
+        SetState(sckError);
+        ReportSocketError(holder->reportedError_, "CSocketKit.PostSocket");
+    }
+}
+
+// FD_ACCEPT on a listening object: takes the connection, parks it in a holder
+// and raises ConnectionRequest; a connection nobody took, also when the
+// handler fails, is closed.
+void CSocketKit::AcceptIncoming() {
+    win::SOCKADDR_IN peer{};
+    int length = sizeof peer;
+    win::SOCKET n = win::accept(socketHandle_, &peer, &length);
+    if (n == win::INVALID_SOCKET) {
+        int32_t code = win::WSAGetLastError();
+        if (code == 10024 || code == 10055) {
+            PauseAccepting(code);
+            return;
+        }
+        FailWithCode(code, "CSocketKit.PostSocket");
+    }
+    acceptFailing_ = false;
+    modSocketKit::RegisterAccept(n);
+    const int32_t savedPort = remotePort_;
+    const std::string savedHostIP = remoteHostIP_;
+    const std::string savedHost = remoteHost_;
+    GetRemoteInfo(n, remotePort_, remoteHostIP_, remoteHost_);
+    Log("OK Accepted socket: " + to_string(n));
+    auto finish = [&] {
+        if (state_ == sckListening) {
+            remotePort_ = savedPort;
+            remoteHostIP_ = savedHostIP;
+            remoteHost_ = savedHost;
+        }
+        if (modSocketKit::IsAcceptRegistered(n)) {
+            // Nobody took the connection.
+            win::closesocket(n);
+            modSocketKit::UnregisterSocket(n);
+            modSocketKit::UnregisterAccept(n);
+            Log("OK Closed accepted socket: " + to_string(n));
+        }
+    };
+    try {
+        if (events_) events_->ConnectionRequest(n);
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+// accept failed for want of descriptors or memory. The listener stops
+// accepting (its registration leaves FD_ACCEPT out, since every accept, even
+// a failing one, re-arms it), reports the failure once, and tries again after
+// a pause or as soon as one of the objects closes a socket, whichever comes
+// first. It stays sckListening.
+void CSocketKit::PauseAccepting(int32_t code) {
+    win::WSAAsyncSelect(socketHandle_, modSocketKit::MessageWindowHandle(), modSocketKit::SOCKET_MESSAGE,
+                        modSocketKit::SELECTED_EVENTS & ~win::FD_ACCEPT);
+    PausedListeners().insert(socketHandle_);
+    win::SetTimer(modSocketKit::MessageWindowHandle(), static_cast<uint32_t>(socketHandle_), kAcceptPauseMs,
+                  &CSocketKit::AcceptPauseOver);
+    if (acceptFailing_) return;
+    acceptFailing_ = true;
+    ReportSocketError(code, "CSocketKit.PostSocket");
+}
+
+// Registering the listener's events again re-arms FD_ACCEPT and posts it at
+// once if a connection is waiting.
+void CSocketKit::AcceptPauseOver(win::HWND hwnd, win::UINT, uint32_t id, uint32_t) {
+    win::SOCKET listener = static_cast<win::SOCKET>(id);
+    ForgetAcceptPause(listener);
+    win::WSAAsyncSelect(listener, hwnd, modSocketKit::SOCKET_MESSAGE, modSocketKit::SELECTED_EVENTS);
+}
+
+void CSocketKit::ForgetAcceptPause(win::SOCKET listener) {
+    if (PausedListeners().erase(listener) == 0) return;
+    win::KillTimer(modSocketKit::MessageWindowHandle(), static_cast<uint32_t>(listener));
+}
+
+void CSocketKit::ResumePausedListeners() {
+    while (!PausedListeners().empty()) {
+        AcceptPauseOver(modSocketKit::MessageWindowHandle(), win::WM_TIMER,
+                        static_cast<uint32_t>(*PausedListeners().begin()), 0);
     }
 }
 

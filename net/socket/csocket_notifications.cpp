@@ -40,7 +40,8 @@ void CSocketKit::PostSocket(int32_t notification, int32_t errorCode) {
         break;
     case win::FD_WRITE:
         Log("FD_WRITE " + handle);
-        if (state_ == sckConnected) {
+        // Bytes queued before the peer closed its side still go out.
+        if (state_ == sckConnected || state_ == sckClosing) {
             if (!sendBuffer_.Empty()) FlushSendBuffer();
         } else {
             Log("Buffer Status: Omitting FD_WRITE");
@@ -52,29 +53,7 @@ void CSocketKit::PostSocket(int32_t notification, int32_t errorCode) {
             Log("Buffer Status: Omitting FD_ACCEPT");
             break;
         }
-        win::SOCKADDR_IN peer{};
-        int length = sizeof peer;
-        win::SOCKET n = win::accept(socketHandle_, &peer, &length);
-        if (n == win::INVALID_SOCKET) FailWithCode(win::WSAGetLastError(), "CSocketKit.PostSocket");
-        modSocketKit::RegisterAccept(n);
-        const int32_t savedPort = remotePort_;
-        const std::string savedHostIP = remoteHostIP_;
-        const std::string savedHost = remoteHost_;
-        GetRemoteInfo(n, remotePort_, remoteHostIP_, remoteHost_);
-        Log("OK Accepted socket: " + to_string(n));
-        if (events_) events_->ConnectionRequest(n);
-        if (state_ == sckListening) {
-            remotePort_ = savedPort;
-            remoteHostIP_ = savedHostIP;
-            remoteHost_ = savedHost;
-        }
-        if (modSocketKit::IsAcceptRegistered(n)) {
-            // Nobody took the connection.
-            win::closesocket(n);
-            modSocketKit::UnregisterSocket(n);
-            modSocketKit::UnregisterAccept(n);
-            Log("OK Closed accepted socket: " + to_string(n));
-        }
+        AcceptIncoming();
         break;
     }
     case win::FD_CONNECT:
