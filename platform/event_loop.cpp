@@ -136,7 +136,7 @@ void DrainInbox(Loop& l) {
 // handles what it reports. Never runs window procedures.
 void PollReadiness(Loop& l, int timeoutMs) {
     RunSocketRechecks();
-    if (!l.queue.empty()) timeoutMs = 0;
+    if (!l.queue.empty()) timeoutMs = 0;  // a recheck posted: nothing to wait for
     epoll_event events[kMaxEvents];
     int n = ::epoll_wait(l.epfd, events, kMaxEvents, timeoutMs);
     for (int i = 0; i < n; ++i) {
@@ -224,12 +224,6 @@ void RunMessageLoop() {
             return;
         }
         DrainInbox(l);
-        if (l.queue.empty() && l.dispatchedSincePoll < detail::kPollEvery && detail::SocketRechecksPending()) {
-            // A receive asked for its socket to be looked at again: when that
-            // posts a message, epoll waits until the next regular look.
-            detail::RunSocketRechecks();
-            if (!l.queue.empty()) continue;
-        }
         if (l.queue.empty()) {
             PollReadiness(l, -1);
             l.dispatchedSincePoll = 0;
