@@ -1,6 +1,7 @@
 #include "app/frm_main.h"
 
 #include "app/command_line.h"
+#include "app/install_layout.h"
 #include "net/service/socket_log_sink.h"
 #include "script/mod_misc.h"
 
@@ -112,7 +113,11 @@ void FrmMain::cmdComDbg_Click() {
     ParseCommandLine();
 }
 
-void FrmMain::cmdReadMe_Click() { window_.OpenWithShell(strAppPath + "Readme.txt"); }
+// The read-me file lies beside the program in a build folder and in
+// PREFIX/share/doc/varnel/ when installed.
+void FrmMain::cmdReadMe_Click() {
+    window_.OpenWithShell(layout::CompanionFile(strAppPath, "Readme.txt", layout::kDocFolder));
+}
 
 void FrmMain::imgLogo_Click() { window_.OpenWithShell(kMakerWebSite); }
 

@@ -49,7 +49,7 @@ public:
     void cmdStop_Click() override;     // closes the session socket; the run is not told
     void cmdScrDbg_Click() override;   // runs the debug box's text as a script
     void cmdComDbg_Click() override;   // interprets the debug box's text as a command line
-    void cmdReadMe_Click() override;   // opens Readme.txt from the program's folder
+    void cmdReadMe_Click() override;   // opens Readme.txt (beside the program, or installed)
     void imgLogo_Click() override;     // opens the maker's web site
 
     // What the last ParseCommandLine did.

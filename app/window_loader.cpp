@@ -5,6 +5,8 @@
 
 #include <climits>
 
+#include "app/install_layout.h"
+
 #ifdef VARNEL_HAVE_PLATFORM
 #include "platform/message_window.h"
 #endif
@@ -25,6 +27,10 @@ std::unique_ptr<IGuiWindow> Fail(std::string* error, const std::string& reason) 
 }
 
 }  // namespace
+
+std::string WindowModulePath(const std::string& programFolder) {
+    return layout::CompanionFile(programFolder, kWindowModuleName, layout::kModuleFolder);
+}
 
 GuiPlatform ProgramGuiPlatform() {
     GuiPlatform platform;
@@ -61,5 +67,5 @@ std::unique_ptr<IGuiWindow> LoadGuiWindowFrom(const std::string& modulePath, int
 
 std::unique_ptr<IGuiWindow> LoadGuiWindow(int* argc, char** argv, IFormEvents* events,
                                           std::string* error) {
-    return LoadGuiWindowFrom(ProgramFolderOfExecutable() + kWindowModuleName, argc, argv, events, error);
+    return LoadGuiWindowFrom(WindowModulePath(ProgramFolderOfExecutable()), argc, argv, events, error);
 }

@@ -63,10 +63,11 @@ TEST(WindowLoaderTest, ReportsWhyNoWindowOpensThenOpensOne) {
     const std::string libm = PathOfLoadedLibrary("libm.so.6");
     ASSERT_FALSE(libm.empty());
     EXPECT_EQ(LoadError(libm), "cannot open a window: " + libm + " has no entry varnel_create_window");
-    // The program's own folder is build/tests here, where no module lies.
+    // The program's own folder is build/tests here, where no module lies, so
+    // the installed place is looked at: PREFIX/lib/varnel/ with PREFIX = build.
     std::string own;
     EXPECT_EQ(LoadGuiWindow(&g_argc, g_argv, &g_events, &own), nullptr);
-    EXPECT_EQ(own, "cannot open a window: " + std::string(VARNEL_BUILD_DIR) + "/tests/" + kWindowModuleName +
+    EXPECT_EQ(own, "cannot open a window: " + std::string(VARNEL_BUILD_DIR) + "/lib/varnel/" + kWindowModuleName +
                        " is missing");
 
     unsetenv("QT_QPA_PLATFORM");
