@@ -52,10 +52,16 @@ bool IsOrdinaryFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 std::string UsageText(std::string_view separator) {
     const char* lines[] = {"To run a script use the /r: argument at the command line:",
                            "",
-                           "varnel.exe /r:script.txt",
+                           "varnel /r:script.txt",
                            "(where script.txt is the name of the script file)",
                            "",
                            "Please see the ReadMe file for more information."};
@@ -80,10 +86,13 @@ std::string HelpText() {
            "  /hidden     run without a window; must be the very last argument\n"
            "\n"
            "Script lines: HOST name [port], SEND \"text\", WAIT \"text\",\n"
-           "DELAY seconds, ECHO \"text\", # comment. \"\\n\" in a text is CRLF.\n"
+           "DELAY seconds, TIMEOUT seconds, ECHO \"text\", # comment. \"\\n\" in a text is CRLF.\n"
+           "VARNEL_TIMEOUT=seconds limits every wait of scripts without TIMEOUT.\n"
            "\n"
            "Exit status: 0 after the end of the script, 1 when a run ends otherwise\n"
-           "(unknown command, error, closed connection), 2 when nothing ran.\n";
+           "(unknown command, error, closed connection), 2 when nothing ran, 3 after\n"
+           "a time-out, 4 when the output file could not be written, 128+N when\n"
+           "stopped by signal N.\n";
 }
 
 std::string VersionText() { return "varnel 0.1.0\n"; }

@@ -27,6 +27,9 @@ std::string ResolveName(const std::string& appPath, const std::string& name);
 // An ordinary file exists at path (a regular file, or a link to one).
 bool IsOrdinaryFile(const std::string& path);
 
+// Both paths name the same existing file (after following links).
+bool SameFile(const std::string& a, const std::string& b);
+
 // The six lines of the usage message joined by separator.
 std::string UsageText(std::string_view separator);
 

@@ -77,6 +77,11 @@ void FrmMain::ParseCommandLine() {
         readError_ = e.Description;
         return;
     }
+    if (!strOutputFile.empty() && cmdline::SameFile(strOutputFile, scriptPath_)) {
+        // Clearing the output file would delete the script: nothing runs.
+        outcome_ = ParseOutcome::OutputIsScript;
+        return;
+    }
     outcome_ = strScript.empty() ? ParseOutcome::EmptyScript : ParseOutcome::Started;
     StartScript();
 }
@@ -136,6 +141,7 @@ std::string FrmMain::NothingRanReason() const {
     case ParseOutcome::ScriptMissing: return "varnel: script file not found: " + scriptPath_;
     case ParseOutcome::ScriptUnreadable: return "varnel: cannot read script file " + scriptPath_ + ": " + readError_;
     case ParseOutcome::EmptyScript: return "varnel: script file is empty: " + scriptPath_;
+    case ParseOutcome::OutputIsScript: return "varnel: the output file is the script file: " + strOutputFile;
     case ParseOutcome::NotRun:
     case ParseOutcome::Started: break;
     }

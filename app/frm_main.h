@@ -54,7 +54,7 @@ public:
 
     // What the last ParseCommandLine did.
     enum class ParseOutcome { NotRun, Usage, NoRunArgument, EmptyScriptName, ScriptMissing,
-                              ScriptUnreadable, EmptyScript, Started };
+                              ScriptUnreadable, EmptyScript, OutputIsScript, Started };
     ParseOutcome LastParseOutcome() const { return outcome_; }
     // Why nothing ran, for standard error: the usage text (LF-separated) or one line.
     std::string NothingRanReason() const;

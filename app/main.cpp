@@ -1,6 +1,9 @@
 // varnel: runs a script against a host over a raw TCP connection.
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "app/command_line.h"
@@ -8,9 +11,34 @@
 #include "app/frm_main.h"
 #include "app/telnet_socket.h"
 #include "app/window_loader.h"
+#include "platform/vb_error.h"
+#include "script/script_text.h"
 #include "ui/headless_window.h"
 
+namespace {
+
+int Run(int argc, char** argv);
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // A broken pipe or a file-size limit is a write failure the program
+    // reports, never a reason to die.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("varnel: cannot start: out of memory\n", stderr);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "varnel: cannot start: %s\n", e.what());
+    }
+    return 2;
+}
+
+namespace {
+
+int Run(int argc, char** argv) {
     const std::string commandLine = cmdline::JoinArguments(argc, argv);
     if (commandLine == "--help") {
         std::fputs(cmdline::HelpText().c_str(), stdout);
@@ -19,6 +47,22 @@ int main(int argc, char** argv) {
     if (commandLine == "--version") {
         std::fputs(cmdline::VersionText().c_str(), stdout);
         return 0;
+    }
+
+    int32_t defaultTimeout = 0;
+    if (const char* limit = std::getenv("VARNEL_TIMEOUT"); limit != nullptr && *limit != '\0') {
+        try {
+            defaultTimeout = scripttext::LimitSeconds(limit, /*whole=*/true);
+        } catch (const VbError&) {
+            std::fprintf(stderr, "varnel: VARNEL_TIMEOUT is not a number of seconds: %s\n", limit);
+            return 2;
+        }
+    }
+    FrmMain* form = nullptr;
+    std::string loopError;
+    if (!apploop::Init([&form](int signo) { if (form != nullptr) form->StopBySignal(signo); }, &loopError)) {
+        std::fprintf(stderr, "varnel: cannot start: %s\n", loopError.c_str());
+        return 2;
     }
 
     // A hidden run never loads the window module: it needs neither Qt nor a
@@ -42,7 +86,8 @@ int main(int argc, char** argv) {
 
     RunnerHooks hooks;
     hooks.DoEvents = apploop::DoEvents;
-    hooks.Sleep = apploop::Sleep;
+    hooks.Sleep = [](uint32_t milliseconds) { apploop::Sleep(milliseconds); };
+    hooks.SleepUnlessStopped = apploop::Sleep;
     IGuiWindow* guiWindow = gui.get();
     hooks.EndProgram = [guiWindow](int status) {
         if (guiWindow != nullptr)
@@ -50,9 +95,14 @@ int main(int argc, char** argv) {
         else
             apploop::Quit();
     };
+    hooks.StartTimer = [](uint32_t milliseconds) { apploop::StartTimer(milliseconds); };
+    hooks.StopTimer = apploop::StopTimer;
 
     FrmMain frmMain(window, {commandLine, cmdline::ProgramFolder(), MakeTelnetSocket, hooks});
     events.form = &frmMain;
+    form = &frmMain;
+    frmMain.lngDefaultTimeout = defaultTimeout;
+    apploop::SetTimerTarget([&frmMain] { frmMain.TimerElapsed(); });
     frmMain.Form_Load();
 
     if (gui) {
@@ -68,5 +118,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!frmMain.Ended()) apploop::Run();
+    if (!frmMain.WriteFailure().empty())
+        std::fprintf(stderr, "varnel: the output file could not be written: %s\n", frmMain.WriteFailure().c_str());
     return frmMain.Ended() ? frmMain.ExitStatus() : 1;
 }
+
+}  // namespace

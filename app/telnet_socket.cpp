@@ -40,6 +40,7 @@ public:
         block = data.TakeBytes();
     }
     void CloseSck() override { socket_->CloseSck(); }
+    int32_t BytesWaitingToSend() const override { return socket_->BytesWaitingToSend(); }
 
 private:
     EventRelay relay_;

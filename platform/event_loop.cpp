@@ -20,6 +20,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -42,31 +44,53 @@ namespace {
 constexpr int kPollEvery = 64;
 constexpr int kMaxEvents = 64;
 
+Loop* g_loop = nullptr;
+
+// Null (errno set) when the loop's descriptors cannot be made.
 Loop* CreateLoop() {
-    auto* loop = new Loop;  // never destroyed: the worker thread may post until the process ends
-    loop->programThread = std::this_thread::get_id();
-    loop->epfd = ::epoll_create1(EPOLL_CLOEXEC);
-    loop->wakefd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    int epfd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epfd < 0) return nullptr;
+    int wakefd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     // Made up front, so that timers work even when no descriptor is left.
-    loop->timerfd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (loop->epfd < 0 || loop->wakefd < 0 || loop->timerfd < 0) {
-        std::perror("varnel: cannot create the event loop");
-        std::abort();
+    int timerfd = wakefd < 0 ? -1 : ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    epoll_event wake{}, timer{};
+    wake.events = timer.events = EPOLLIN;
+    wake.data.u64 = kWakeTag;
+    timer.data.u64 = kTimerTag;
+    auto* loop = timerfd < 0 ? nullptr : new (std::nothrow) Loop;  // never destroyed: the worker thread may post until the process ends
+    if (loop == nullptr || ::epoll_ctl(epfd, EPOLL_CTL_ADD, wakefd, &wake) != 0 ||
+        ::epoll_ctl(epfd, EPOLL_CTL_ADD, timerfd, &timer) != 0) {
+        const int err = (timerfd >= 0 && loop == nullptr) ? ENOMEM : errno;
+        delete loop;
+        ::close(epfd);
+        if (wakefd >= 0) ::close(wakefd);
+        if (timerfd >= 0) ::close(timerfd);
+        errno = err;
+        return nullptr;
     }
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = kWakeTag;
-    ::epoll_ctl(loop->epfd, EPOLL_CTL_ADD, loop->wakefd, &ev);
-    ev.data.u64 = kTimerTag;
-    ::epoll_ctl(loop->epfd, EPOLL_CTL_ADD, loop->timerfd, &ev);
+    loop->programThread = std::this_thread::get_id();
+    loop->epfd = epfd;
+    loop->wakefd = wakefd;
+    loop->timerfd = timerfd;
     return loop;
 }
 
 }  // namespace
 
+bool TryCreateLoop(std::string* error) {
+    if (g_loop == nullptr) g_loop = CreateLoop();
+    if (g_loop == nullptr && error != nullptr)
+        *error = std::string("the event loop could not be created: ") + std::strerror(errno);
+    return g_loop != nullptr;
+}
+
 Loop& L() {
-    static Loop* loop = CreateLoop();
-    return *loop;
+    if (g_loop == nullptr && !TryCreateLoop(nullptr)) {
+        // Only reachable when the program did not create the loop at start-up.
+        std::perror("varnel: cannot create the event loop");
+        std::abort();
+    }
+    return *g_loop;
 }
 
 void WriteWake(int fd) {
@@ -132,6 +156,15 @@ void DrainInbox(Loop& l) {
     }
 }
 
+void HandleReport(Loop& l, const epoll_event& event) {
+    switch (event.data.u64) {
+    case kWakeTag: ConsumeWake(l); break;
+    case kTimerTag: FireDueTimers(); break;
+    case kSignalTag: OnSignalReady(); break;
+    default: OnSocketReady(event.data.u64, event.events); break;
+    }
+}
+
 // Looks at the epoll instance once (waiting up to timeoutMs, -1 = no limit) and
 // handles what it reports. Never runs window procedures.
 void PollReadiness(Loop& l, int timeoutMs) {
@@ -140,13 +173,7 @@ void PollReadiness(Loop& l, int timeoutMs) {
     epoll_event events[kMaxEvents];
     int n = ::epoll_wait(l.epfd, events, kMaxEvents, timeoutMs);
     for (int i = 0; i < n; ++i) {
-        if (events[i].data.u64 == kWakeTag) {
-            ConsumeWake(l);
-        } else if (events[i].data.u64 == kTimerTag) {
-            FireDueTimers();
-        } else {
-            OnSocketReady(events[i].data.u64, events[i].events);
-        }
+        HandleReport(l, events[i]);
     }
     DrainInbox(l);
 }
@@ -158,13 +185,7 @@ void PollReadinessNow(Loop& l) {
         epoll_event events[kMaxEvents];
         int n = ::epoll_wait(l.epfd, events, kMaxEvents, 0);
         for (int i = 0; i < n; ++i) {
-            if (events[i].data.u64 == kWakeTag) {
-                ConsumeWake(l);
-            } else if (events[i].data.u64 == kTimerTag) {
-                FireDueTimers();
-            } else {
-                OnSocketReady(events[i].data.u64, events[i].events);
-            }
+            HandleReport(l, events[i]);
         }
         if (n < kMaxEvents) break;
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/message_window.h"
@@ -18,6 +19,14 @@ constexpr uint64_t kWakeTag = ~uint64_t{0};
 // Epoll user data of the loop's timerfd (a socket tag's low half is a
 // descriptor number below 2^31, so it never takes this value either).
 constexpr uint64_t kTimerTag = ~uint64_t{0} - 1;
+// Epoll user data of the stop-signal pipe (stop_signals.cpp).
+constexpr uint64_t kSignalTag = ~uint64_t{0} - 2;
+
+// Creates the loop if it does not exist yet; false (error set) when its
+// descriptors cannot be made.
+bool TryCreateLoop(std::string* error);
+// Implemented by stop_signals.cpp: the signal pipe is readable.
+void OnSignalReady();
 
 // The loop's epoll instance (created on first use, on the program thread).
 int LoopEpollFd();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/vb_error.h"
+#include "script/text_search.h"
 
 namespace modMisc {
 
@@ -166,7 +167,7 @@ std::string GetWord(std::string_view text, std::string_view separator, int16_t n
 
 bool ContainsText(std::string_view text, std::string_view find) {
     if (text.empty()) return false;
-    return FindText(text, find, 0, false) != std::string_view::npos;
+    return textsearch::ContainsFolded(text, find);
 }
 
 std::string GetBetween(std::string_view open, std::string_view close, std::string_view text,

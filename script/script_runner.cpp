@@ -1,5 +1,6 @@
 #include "script/script_runner.h"
 
+#include <cstring>
 #include <new>
 
 #include "script/mod_misc.h"
@@ -31,7 +32,8 @@ ScriptRunner::~ScriptRunner() = default;
 void ScriptRunner::LogLine(std::string_view text, bool clear) {
     txtDebug_.AppendText(text);
     txtDebug_.AppendText(kCrLf);
-    sessionlog::AppendOutputLine(strOutputFile, text, clear);
+    const int err = sessionlog::AppendOutputLine(strOutputFile, text, clear);
+    if (err != 0 && strWriteFailure_.empty()) strWriteFailure_ = strOutputFile + ": " + std::strerror(err);
 }
 
 ISessionSocket& ScriptRunner::Socket() {
@@ -50,6 +52,7 @@ void ScriptRunner::StartScript() {
             LogLine("Checking script (keeping output file)", false);
         }
         lines_.Assign(strScript);
+        lngTimeout = lngDefaultTimeout;
         lngLastLine = lines_.LastLine();
         // Any non-empty text runs, including one line without a line break.
         if (lngLastLine < 0) return;
@@ -78,7 +81,12 @@ void ScriptRunner::RunNextLine() {
     Activation act;
     Activation* outer = current_;
     current_ = &act;
-    while (RunOneLine(act) && !blnEnded_) {
+    while (!blnEnded_) {
+        DisarmLimit();  // the wait that led here is over
+        waitKind_ = WaitKind::None;
+        if (RunOneLine(act)) continue;
+        if (!blnEnded_ && !blnDraining_ && waitKind_ != WaitKind::None) ArmLimit(waitKind_);
+        break;
     }
     if (outer != nullptr && outer->blnRunningEvents) {
         // Started by an event inside the outer activation's pass: that
@@ -102,8 +110,7 @@ bool ScriptRunner::RunOneLine(Activation& act) {
         try {
             ++lngLine;
             if (lngLine > lngLastLine) {
-                LogLine("End of script", false);
-                intExitStatus_ = 0;
+                blnEndOfScript_ = true;  // logged once the queued data has gone out
                 EndSession();
                 return false;
             }
@@ -114,8 +121,10 @@ bool ScriptRunner::RunOneLine(Activation& act) {
             if (command == "HOST") return RunHost();
             if (command == "SEND") return RunSend(act);
             if (command == "WAIT") return RunWait();
+            if (command == "TIMEOUT") return RunTimeout();
             if (command == "DELAY") {
                 uint32_t ms = scripttext::DelayMilliseconds(modMisc::GetWord(strLine, " ", 2));
+                if (ms > 0 && hooks_.SleepUnlessStopped) return !hooks_.SleepUnlessStopped(ms);
                 if (ms > 0 && hooks_.Sleep) hooks_.Sleep(ms);
                 return true;
             }
@@ -149,11 +158,14 @@ bool ScriptRunner::RunHost() {
     if (strScriptPort.empty()) strScriptPort = "23";
     // The state is not tested first: Connect itself refuses a socket in use.
     Socket().Connect(strScriptHost, strScriptPort);
+    waitKind_ = WaitKind::Connection;
     return false;  // the first received block continues the run
 }
 
 bool ScriptRunner::RunSend(Activation& act) {
     strText = scripttext::GetQuotedText(strLine);
+    lngSendLine_ = lngLine + 1;
+    bool paired = false;
     // A WAIT on the next line is armed before the text goes out, so an
     // answer that comes back at once cannot be missed; that line is consumed.
     if (lngLine + 1 <= lngLastLine) {
@@ -161,6 +173,7 @@ bool ScriptRunner::RunSend(Activation& act) {
         if (EqualsIgnoreCase(modMisc::GetWord(strLine, " ", 1), "WAIT")) {
             strWaitFor = scripttext::GetQuotedText(strLine);
             ++lngLine;
+            paired = true;
         }
     }
     if (SocketState() == sckClosed) {
@@ -173,6 +186,9 @@ bool ScriptRunner::RunSend(Activation& act) {
     Socket().SendData(strText);
     act.blnInSendData = false;
     ++act.lngDeferredEvents;
+    // An empty text raises no SendComplete: without a paired WAIT the run goes on at once.
+    if (strText.empty() && !paired) return true;
+    waitKind_ = paired ? WaitKind::Text : WaitKind::Send;
     return act.blnContinueInline;
 }
 
@@ -183,7 +199,13 @@ bool ScriptRunner::RunWait() {
         return false;
     }
     strWaitFor = scripttext::GetQuotedText(strLine);
+    waitKind_ = WaitKind::Text;
     return false;
+}
+
+bool ScriptRunner::RunTimeout() {
+    lngTimeout = scripttext::LimitSeconds(modMisc::GetWord(strLine, " ", 2));
+    return true;
 }
 
 void ScriptRunner::ReportLineError(const VbError& e) {
@@ -193,8 +215,14 @@ void ScriptRunner::ReportLineError(const VbError& e) {
     EndSession();
 }
 
-void ScriptRunner::EndSession() {
+void ScriptRunner::FinishSession() {
     if (blnEnded_) return;
+    DisarmLimit();
+    blnDraining_ = false;
+    if (blnEndOfScript_) {
+        LogLine("End of script", false);
+        intExitStatus_ = 0;
+    }
     // From here on no line runs and no handler reacts, even to events that
     // closing the socket raises.
     blnEnded_ = true;
@@ -208,7 +236,7 @@ void ScriptRunner::EndSession() {
         UnloadWindow();
     } catch (...) {
     }
-    if (hooks_.EndProgram) hooks_.EndProgram(intExitStatus_);
+    if (hooks_.EndProgram) hooks_.EndProgram(ExitStatus());
 }
 
 void ScriptRunner::UnloadWindow() { ReleaseSocket(); }
@@ -228,6 +256,7 @@ void ScriptRunner::DestroySockets() {
 }
 
 void ScriptRunner::wsTelnet_DataArrival(int32_t /*bytesTotal*/) {
+    // While an ending drains, blocks are still logged but no longer matched.
     if (blnEnded_ || !wsTelnet) return;
     // The block's storage is kept for the next one, so a large block goes
     // from the receive call to the output file without being copied.
@@ -242,13 +271,19 @@ void ScriptRunner::wsTelnet_DataArrival(int32_t /*bytesTotal*/) {
     block += kCrLf;
     LogLine(block, false);
     block.resize(block.size() - 2);
+    if (blnDraining_) return;
     // Not used any more once the next line runs (events handled there take
     // the next block into the same storage).
     if (modMisc::ContainsText(block, strWaitFor)) RunNextLine();
 }
 
 void ScriptRunner::wsTelnet_SendComplete() {
-    if (blnEnded_ || !strWaitFor.empty()) return;
+    if (blnEnded_) return;
+    if (blnDraining_) {
+        DrainOver(false);
+        return;
+    }
+    if (!strWaitFor.empty()) return;
     if (current_ != nullptr && current_->blnInSendData) {
         // Raised from inside SendData: the SEND's activation goes on with the
         // next line once SendData returns, instead of nesting a new one here.
@@ -259,14 +294,16 @@ void ScriptRunner::wsTelnet_SendComplete() {
 }
 
 void ScriptRunner::wsTelnet_Error(int32_t number, const std::string& description) {
-    if (blnEnded_ || !blnHidden || !blnRunning_) return;
+    if (blnEnded_ || !(blnHidden || blnDraining_) || !blnRunning_) return;
     LogLine("Error " + std::to_string(number), false);
     LogLine(description, false);
+    if (blnDraining_) DrainOver(true);
     EndSession();
 }
 
 void ScriptRunner::wsTelnet_CloseSck() {
-    if (blnEnded_ || !blnHidden || !blnRunning_) return;
+    if (blnEnded_ || !(blnHidden || blnDraining_) || !blnRunning_) return;
     LogLine("Connection closed by host.", false);
+    if (blnDraining_) DrainOver(true);
     EndSession();
 }

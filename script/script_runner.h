@@ -29,8 +29,16 @@ struct RunnerHooks {
     std::function<void()> DoEvents;
     // Suspends the one program thread; nothing is handled meanwhile.
     std::function<void(uint32_t milliseconds)> Sleep;
+    // Optional: a pause that a stop signal cuts short (true then). A DELAY
+    // uses it instead of Sleep when set, and then lets the loop handle the
+    // signal before any further line runs.
+    std::function<bool(uint32_t milliseconds)> SleepUnlessStopped;
     // Ends the program: records the exit status and asks the event loop to quit.
     std::function<void(int exitStatus)> EndProgram;
+    // The run's one timer: after milliseconds the program calls TimerElapsed
+    // (a later call replaces an armed timer). Unset: time limits never fire.
+    std::function<void(uint32_t milliseconds)> StartTimer;
+    std::function<void()> StopTimer;
 };
 
 class ScriptRunner : public ISessionEvents {
@@ -57,13 +65,24 @@ public:
     std::string strScriptPort;  // word 3 of the last HOST line, "23" when empty
     std::string strText;        // text argument of the current SEND or ECHO
     std::string strWaitFor;     // armed WAIT text; empty: nothing specific awaited
+    // Time limit in whole seconds for every wait on the host (0: none). Each
+    // run starts with lngDefaultTimeout (VARNEL_TIMEOUT); TIMEOUT changes it.
+    int32_t lngTimeout = 0;
+    int32_t lngDefaultTimeout = 0;
 
     // Starts a run of strScript (an empty text logs the checking line only).
     void StartScript();
     // Runs the next line, and every following line that continues at once.
     void RunNextLine();
-    // Logs "Closed connection.", closes the socket, unloads the window and ends the program.
+    // Ends the run: first lets the data still queued for sending go to the
+    // host (within the time limit), then logs "Closed connection.", closes the
+    // socket, unloads the window and ends the program.
     void EndSession();
+    // The armed time limit has passed: logs the time-out line and ends the run (status 3).
+    void TimerElapsed();
+    // A stop signal (SIGINT, SIGTERM, SIGHUP): logs "Stopped by signal NAME"
+    // and ends the run at once, with status 128 + signo.
+    void StopBySignal(int signo);
     // Appends text and CRLF to the session log box and, if named, the output
     // file (with clear, the file is deleted first). Never fails.
     void LogLine(std::string_view text, bool clear);
@@ -78,8 +97,12 @@ public:
     bool RunStarted() const { return blnRunStarted_; }
     // The session has ended: nothing runs or reacts any more.
     bool Ended() const { return blnEnded_; }
-    // 0 after "End of script", 1 after any other ending.
-    int ExitStatus() const { return intExitStatus_; }
+    // 0 after "End of script", 3 after a time-out, 128 + N after signal N,
+    // 1 after any other ending; 4 whenever a line could not be written to the
+    // output file (a lost transcript outranks every other ending).
+    int ExitStatus() const { return strWriteFailure_.empty() ? intExitStatus_ : 4; }
+    // The first output file failure, "PATH: REASON"; empty when every line was written.
+    const std::string& WriteFailure() const { return strWriteFailure_; }
 
 protected:
     // Unloads the main window. The default only does the window's unload
@@ -114,6 +137,16 @@ private:
     bool RunHost();
     bool RunSend(Activation& act);
     bool RunWait();
+    bool RunTimeout();
+    // What the run waits for on the host, for the time limit and its line.
+    enum class WaitKind { None, Connection, Text, Send, Drain };
+    void ArmLimit(WaitKind kind);
+    void DisarmLimit();
+    // The last steps of EndSession, once nothing waits to be sent any more.
+    void FinishSession();
+    // While the queued data of an ending drains: the drain is over (an error
+    // or closing line has been logged when failed is set).
+    void DrainOver(bool failed);
     void ReportLineError(const VbError& e);
     ISessionSocket& Socket();
     int32_t SocketState();
@@ -125,6 +158,15 @@ private:
     bool blnRunning_ = false;
     bool blnEnded_ = false;
     int intExitStatus_ = 1;
+    WaitKind waitKind_ = WaitKind::None;      // set by the line that starts waiting
+    WaitKind armedKind_ = WaitKind::None;     // the wait the timer runs for
+    int32_t armedLine_ = 0;                   // 1-based line of that wait
+    int32_t armedSeconds_ = 0;
+    std::string armedWhat_;                   // the WAIT text or the host name
+    int32_t lngSendLine_ = 0;                 // 1-based line of the last SEND
+    bool blnDraining_ = false;                // an ending waits for queued data to go out
+    bool blnEndOfScript_ = false;             // that ending is "End of script"
+    std::string strWriteFailure_;
     std::vector<std::unique_ptr<ISessionSocket>> releasedSockets_;
     std::string strBlock_;  // the received block being handled (storage kept between blocks)
 };

@@ -89,3 +89,21 @@ std::string_view ScriptLines::Line(int32_t index) {
 }
 
 }  // namespace scripttext
+
+namespace scripttext {
+
+int32_t LimitSeconds(std::string_view word, bool whole) {
+    size_t i = 0;
+    if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
+    bool digits = false;
+    for (; i < word.size() && ((word[i] >= '0' && word[i] <= '9') || word[i] == '.'); ++i)
+        digits = digits || word[i] != '.';
+    if (!digits || (whole && i != word.size()))
+        throw VbError(5, "frmMain.RunNextLine", "Invalid procedure call or argument");
+    const uint32_t ms = DelayMilliseconds(word);  // the same reading, rounding and overflow check
+    if (std::nearbyint(std::strtod(std::string(word.substr(0, i)).c_str(), nullptr)) < 0)
+        throw VbError(5, "frmMain.RunNextLine", "Invalid procedure call or argument");
+    return static_cast<int32_t>(ms / 1000);
+}
+
+}  // namespace scripttext

@@ -26,6 +26,13 @@ std::string GetQuotedText(std::string_view line, std::string_view quote = "\"");
 // the product does not fit in 32 bits. A negative result pauses 0 ms.
 uint32_t DelayMilliseconds(std::string_view word);
 
+// A TIMEOUT word as whole seconds, read like a DELAY word (leading number,
+// rounded with ties to even, at most 2147483 seconds). Throws VbError 5
+// "Invalid procedure call or argument" when the word does not start with a
+// number or the value is negative, and VbError 6 "Overflow" when it is too large.
+// With whole set, anything after the number is refused as well (error 5).
+int32_t LimitSeconds(std::string_view word, bool whole = false);
+
 // A script text cut into lines. CRLF or a lone LF ends a line (a CR right
 // before the LF belongs to the ending; a lone CR stays in the line). A break
 // at the very end yields a last, empty line; an empty text has no lines.

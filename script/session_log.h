@@ -9,9 +9,17 @@
 namespace sessionlog {
 
 // Appends text followed by CRLF, bytes unchanged, to the file at path
-// (created if missing). With clear, the file is deleted first (a missing file
-// is fine). An empty path does nothing. Never fails: every file error (bad
-// path, no permission, disk full) is ignored and only the file misses the line.
-void AppendOutputLine(const std::string& path, std::string_view text, bool clear);
+// (created if missing). An empty path does nothing.
+//
+// With clear, the file is started afresh, but only a regular file is ever
+// deleted: a symbolic link to a regular file has that file emptied, and
+// anything else (a device, FIFO, socket, or a link to one) is opened for
+// appending as it is.
+//
+// The open never blocks: a FIFO without a reader is a failure, not a wait. A
+// short write is retried until the line is whole or an error is known.
+// Returns 0 when the whole line was written, otherwise the errno of the
+// failure (the line, or its rest, is then missing from the file).
+int AppendOutputLine(const std::string& path, std::string_view text, bool clear);
 
 }  // namespace sessionlog

@@ -19,4 +19,6 @@ public:
     // blocks without a copy.
     virtual void GetData(std::string& block) = 0;
     virtual void CloseSck() = 0;
+    // Bytes handed to SendData that have not gone to the host yet.
+    virtual int32_t BytesWaitingToSend() const { return 0; }
 };

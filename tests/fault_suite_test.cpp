@@ -130,8 +130,10 @@ TEST(FaultSuite, HostClosesDuringWait) {
     host.Join();
 }
 
-// Expectation: a host that never answers leaves the hidden run waiting, as
-// specified; it stays alive, and SIGTERM ends it with the transcript intact.
+// Expectation: without a time limit, a host that never answers leaves the
+// hidden run waiting; SIGTERM then ends it through the event loop: the
+// transcript is whole, ends with "Stopped by signal SIGTERM" and the closing
+// line, and the status is 128 + 15.
 TEST(FaultSuite, HostNeverAnswersAndSigtermStopsTheRun) {
     ScriptedHost host([](HostConnection& c) {
         c.Send("banner\r\n");
@@ -150,8 +152,9 @@ TEST(FaultSuite, HostNeverAnswersAndSigtermStopsTheRun) {
     ::kill(pid, SIGTERM);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) || WIFEXITED(status));
-    EXPECT_EQ(ReadFileBytes(dir + "/out.txt"), expected);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    EXPECT_EQ(ReadFileBytes(dir + "/out.txt"), expected + "Stopped by signal SIGTERM\r\nClosed connection.\r\n");
     host.Join();
 }
 
@@ -242,16 +245,20 @@ TEST(FaultSuite, HostSendsEveryByteValue) {
     host.Join();
 }
 
-// Expectation: an output file that cannot be written is skipped silently and
-// the run itself completes (status 0); nothing appears anywhere else.
+// Expectation: an output file that cannot be written does not stop the run,
+// but the failure is told: one stderr line with the path and the reason, and
+// status 4 instead of 0.
 TEST(FaultSuite, OutputFileInAMissingFolderOrOnADirectory) {
     std::string dir = MakeScratchDir("fault-outpath");
     ScriptRun missing = RunScript("outmissing", "ECHO \"x\"\r\n", dir + "/no/such/folder/out.txt");
-    EXPECT_EQ(missing.process.exitStatus, 0);
+    EXPECT_EQ(missing.process.exitStatus, 4);
+    EXPECT_EQ(missing.process.err, "varnel: the output file could not be written: " + dir +
+                                       "/no/such/folder/out.txt: No such file or directory\n");
     EXPECT_FALSE(std::filesystem::exists(dir + "/no"));
     std::filesystem::create_directory(dir + "/isdir");
     ScriptRun isdir = RunScript("outdir", "ECHO \"x\"\r\n", dir + "/isdir");
-    EXPECT_EQ(isdir.process.exitStatus, 0);
+    EXPECT_EQ(isdir.process.exitStatus, 4);
+    EXPECT_EQ(isdir.process.err, "varnel: the output file could not be written: " + dir + "/isdir: Is a directory\n");
     EXPECT_TRUE(std::filesystem::is_directory(dir + "/isdir"));
 }
 

@@ -36,14 +36,24 @@ protected:
         hooks.DoEvents = win::DoEvents;
         hooks.Sleep = win::Sleep;
         hooks.EndProgram = [this](int status) { window.Quit(status); };
+        // The run's time limit on a window timer of the loop, as the program has it.
+        timerWindow = win::CreateWindowExA(0, "QtRunTestTimer", "");
+        win::SetWindowLongA(timerWindow, win::GWL_WNDPROC, &TimerProc);
+        current = this;
+        hooks.StartTimer = [this](uint32_t ms) { win::SetTimer(timerWindow, 1, ms); };
+        hooks.StopTimer = [this] { win::KillTimer(timerWindow, 1); };
         // "/idle" names no script: the window stays open and idle after the load step.
         form = std::make_unique<FrmMain>(
             window, FrmMainSetup{"/idle", folder.string() + "/", MakeTelnetSocket, hooks});
         events.form = form.get();
         form->Form_Load();
         window.SetVisible(true);
+        // The user shows the debug region to reach its box and buttons.
+        QTest::mouseClick(window.Form().findChild<QPushButton*>("cmdReadMe"), Qt::RightButton);
     }
     ~QtRunTest() override {
+        current = nullptr;
+        win::DestroyWindow(timerWindow);
         form.reset();
         std::filesystem::remove_all(folder);
     }
@@ -61,6 +71,16 @@ protected:
     std::string Log() { return window.txtDebug().Text(); }
     bool LogHas(const std::string& text) { return Log().find(text) != std::string::npos; }
 
+    static win::LRESULT TimerProc(win::HWND hwnd, win::UINT msg, win::WPARAM, win::LPARAM) {
+        if (msg == win::WM_TIMER && current != nullptr) {
+            win::KillTimer(hwnd, 1);
+            current->form->TimerElapsed();
+        }
+        return 0;
+    }
+
+    static inline QtRunTest* current = nullptr;
+    win::HWND timerWindow = 0;
     std::filesystem::path folder;
     FrmMainEvents events;
     varnel_qt::QtGuiWindow window;
@@ -125,6 +145,23 @@ TEST_F(QtRunTest, ClosingWhileConnectedEndsWithoutTheClosingLine) {
     host.Join();
     EXPECT_TRUE(sawClose);
     EXPECT_EQ(Log(), kHead + "Opening connection\r\nbanner\r\n\r\n\r\n");
+}
+
+// With the window shown, a time-out ends the run as any other ending does:
+// its line, "Closed connection.", the window closes, status 3.
+TEST_F(QtRunTest, ATimeOutEndsTheRunAndTheProgram) {
+    testhost::ScriptedHost host([](testhost::HostConnection& c) {
+        c.Send("hello\r\n");
+        c.ReadToEnd(std::chrono::seconds(20));
+    });
+    window.txtInput().SetText("TIMEOUT 1\r\nHOST 127.0.0.1 " + std::to_string(host.Port()) + "\r\nWAIT \"never\"\r\n");
+    Click("cmdScrDbg");
+    ASSERT_TRUE(PumpUntil([&] { return form->Ended(); })) << Log();
+    EXPECT_EQ(Log(), kHead + "Opening connection\r\nhello\r\n\r\n\r\n"
+                             "Timed out after 1 seconds waiting for \"never\" on line 3\r\nClosed connection.\r\n");
+    EXPECT_FALSE(window.Visible());
+    EXPECT_EQ(form->ExitStatus(), 3);
+    host.Join();
 }
 
 }  // namespace

@@ -12,7 +12,9 @@ namespace qttest {
 class QtEnvironment : public testing::Environment {
 public:
     void SetUp() override {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Offscreen, with the options a test run names (a screen of another DPI).
+        if (!qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QStringLiteral("offscreen")))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = std::make_unique<QApplication>(argc_, argv_);
     }
     void TearDown() override { app_.reset(); }

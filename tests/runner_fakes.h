@@ -23,6 +23,7 @@ struct SocketJournal {
     std::optional<VbError> connectError, sendError, getDataError, closeError;
     std::optional<int32_t> stateAfterNextClose;       // one CloseSck leaves this state instead of 0
     std::function<void(const std::string&)> onSend;  // runs inside SendData
+    int32_t waitingToSend = 0;                       // what BytesWaitingToSend() reports
     int destroyed = 0;
 };
 
@@ -41,6 +42,7 @@ public:
         if (j_.sendError) throw *j_.sendError;
         if (j_.onSend) j_.onSend(data);
     }
+    int32_t BytesWaitingToSend() const override { return j_.waitingToSend; }
     void GetData(std::string& block) override {
         j_.calls.push_back("GetData");
         if (j_.getDataError) throw *j_.getDataError;
@@ -94,6 +96,8 @@ struct RunnerRig {
             if (onDoEvents) onDoEvents();
         };
         hooks.Sleep = [this](uint32_t ms) { hookCalls.push_back("Sleep " + std::to_string(ms)); };
+        hooks.StartTimer = [this](uint32_t ms) { hookCalls.push_back("StartTimer " + std::to_string(ms)); };
+        hooks.StopTimer = [this] { hookCalls.push_back("StopTimer"); };
         hooks.EndProgram = [this](int status) {
             ++endProgramCalls;
             hookCalls.push_back("EndProgram " + std::to_string(status));

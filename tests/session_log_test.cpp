@@ -114,13 +114,15 @@ TEST(SessionLog, EmptyScriptStillClearsTheFile) {
     EXPECT_EQ(Slurp(file), "Checking script (clearing output file)\r\n");
 }
 
-TEST(SessionLog, UnwritableOutputLeavesTheBoxComplete) {
+TEST(SessionLog, UnwritableOutputLeavesTheBoxCompleteAndIsTold) {
     RunnerRig rig;
     rig.runner.strOutputFile = ScratchDir() + "/missing/out.txt";
     rig.Run("ECHO \"x\"\r\n");
     EXPECT_EQ(rig.Log(), (std::vector<std::string>{"Checking script (clearing output file)", "Running script", "x",
                                                    "End of script", "Closed connection."}));
-    EXPECT_EQ(rig.runner.ExitStatus(), 0);
+    // The lost transcript is told: status 4 and the first failure.
+    EXPECT_EQ(rig.runner.ExitStatus(), 4);
+    EXPECT_EQ(rig.runner.WriteFailure(), rig.runner.strOutputFile + ": No such file or directory");
 }
 
 TEST(HeadlessTextBox, AppendsOrOnlyCounts) {

@@ -1,6 +1,7 @@
 // Runs of the real build/varnel: transcripts, exit statuses and what goes to
 // standard output and standard error. None of these scripts needs a host.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -16,7 +17,7 @@ namespace {
 
 const std::string kVarnel = VARNEL_BUILD_DIR "/varnel";
 const std::string kUsage =
-    "To run a script use the /r: argument at the command line:\n\nvarnel.exe /r:script.txt\n"
+    "To run a script use the /r: argument at the command line:\n\nvarnel /r:script.txt\n"
     "(where script.txt is the name of the script file)\n\nPlease see the ReadMe file for more information.\n";
 
 std::string Transcript(std::initializer_list<const char*> lines) {
@@ -164,4 +165,33 @@ TEST(VarnelCli, AVisibleRunThatEndsExitsToo) {
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_NE(ReadFileBytes(dir + "/out.txt").find("shown\r\nEnd of script\r\n"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(VARNEL_BUILD_DIR "/Readme.txt")) << "the read-me lies next to the program";
+}
+
+// A platform Qt finds but cannot start (here a plugin file that is no
+// plugin) ends the start the way a missing display does: one line, status 2.
+TEST(VarnelCli, AWindowQtCannotStartExitsWith2InOneLine) {
+    const std::string dir = testhost::MakeScratchDir("cli_qt_fails");
+    WriteFileBytes(dir + "/libqbroken.so", "not a plugin");
+    WriteFileBytes(dir + "/s.txt", "ECHO \"never\"\n");
+    auto r = RunProcess({kVarnel, "/r:" + dir + "/s.txt", "/o:" + dir + "/out.txt"},
+                        {"QT_QPA_PLATFORM=broken", "QT_QPA_PLATFORM_PLUGIN_PATH=" + dir});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_EQ(r.err, "varnel: cannot open a window: Qt could not start its platform \"broken\"\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/out.txt"));
+}
+
+// A windowed start says nothing on standard error, also without a runtime
+// folder in the environment.
+TEST(VarnelCli, AWindowedStartIsQuiet) {
+    const std::string dir = testhost::MakeScratchDir("cli_quiet");
+    WriteFileBytes(dir + "/s.txt", "ECHO \"shown\"\n");
+    auto r = RunProcess({kVarnel, "/r:" + dir + "/s.txt", "/o:" + dir + "/out.txt"},
+                        {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR", "TMPDIR=" + dir});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadFileBytes(dir + "/out.txt"),
+              Transcript({"Checking script (clearing output file)", "Running script", "shown", "End of script",
+                          "Closed connection."}));
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "/varnel-runtime-" + std::to_string(getuid())));
 }

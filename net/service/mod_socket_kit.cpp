@@ -128,7 +128,12 @@ void MirrorLine(const std::string& line) {
         s.mirrorOpened = true;
         const char* path = std::getenv("VARNEL_SOCKET_LOG");
         if (path != nullptr && *path != '\0')
-            s.mirrorFd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        {
+            // Opened without blocking, so a FIFO without a reader is skipped
+            // instead of stopping the program; writes then block as usual.
+            s.mirrorFd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+            if (s.mirrorFd >= 0) ::fcntl(s.mirrorFd, F_SETFL, ::fcntl(s.mirrorFd, F_GETFL) & ~O_NONBLOCK);
+        }
     }
     if (s.mirrorFd < 0) return;
     std::string out = line + "\n";

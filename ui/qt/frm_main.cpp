@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <algorithm>
 #include <iterator>
 
@@ -18,33 +19,13 @@ namespace varnel_qt {
 
 namespace {
 
-// Designed positions in twips within the client area: left, top, width, height.
-struct Place {
-    int left, top, width, height;
-};
-constexpr Place kLogo{120, 120, 1815, 735};
-constexpr Place kReadMe{2280, 240, 1845, 495};
-constexpr Place kDebugLog{120, 960, 4005, 1725};
-constexpr Place kLabel{120, 3045, 1815, 255};
-constexpr Place kShowWinsock{2040, 3015, 2085, 285};
-constexpr Place kInput{120, 3375, 4005, 1380};
-// Parked beside its place; the load step moves it onto the input box.
-constexpr Place kWinsockDesigned{240, 3495, 3765, 1140};
-constexpr Place kComDbg{120, 4875, 1305, 420};
-constexpr Place kScrDbg{1470, 4875, 1305, 420};
-constexpr Place kStop{2820, 4875, 1305, 420};
-
-// The window is small (about three by four inches); its text is sized to fit.
-constexpr int kPointSize = 9;
-constexpr int kBoxPointSize = 8;
-
-QPlainTextEdit* NewTextBox(QWidget* parent, const char* name, const char* tip) {
-    auto* box = new QPlainTextEdit(parent);
+template <typename Box>
+Box* NewTextBox(QWidget* parent, const char* name, const char* tip) {
+    auto* box = new Box(parent);
     box->setObjectName(name);
     box->setToolTip(QString::fromLatin1(tip));
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setPointSize(kBoxPointSize);
-    box->setFont(fixed);
+    // The desktop's fixed font: logs and scripts line up in columns.
+    box->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     return box;
 }
 
@@ -62,30 +43,17 @@ FrmMain::FrmMain(IFormEvents* events) : events_(events) {
     setObjectName("frmMain");
     setWindowTitle(QStringLiteral("Varnel by Tamsk"));
     setWindowIcon(LogoIcon());
-    QFont small = font();
-    small.setPointSize(kPointSize);
-    setFont(small);
+    // The controls keep the application's (the desktop's) font.
     CreateControls();
     SetTabOrder();
     ConnectHandlers();
 
     const TwipScale scale = TwipScale::ForWidget(this);
-    const auto place = [&scale](QWidget* widget, const Place& p) {
-        widget->setGeometry(scale.ToPixels(p.left, p.top, p.width, p.height));
-    };
-    place(imgLogo_, kLogo);
-    place(cmdReadMe_, kReadMe);
-    place(txtDebug_, kDebugLog);
-    place(Label1_, kLabel);
-    place(chkWinsock_, kShowWinsock);
-    place(txtInput_, kInput);
-    place(txtWinsock_, kWinsockDesigned);
-    place(cmdComDbg_, kComDbg);
-    place(cmdScrDbg_, kScrDbg);
-    place(cmdStop_, kStop);
+    const CaptionNeeds needs = Needs();
+    setMinimumSize(MinimumClientSize(scale, needs));
+    resize(DesignedClientSize(scale, needs));
+    ApplyLayout();
     imgLogo_->setPixmap(LogoPixmap(imgLogo_->size(), devicePixelRatioF()));
-
-    resize(scale.ToPixels(kClientWidthTwips), scale.ToPixels(kClientHeightTwips));
     height_twips_ = kExpandedTwips;
 }
 
@@ -101,7 +69,7 @@ void FrmMain::CreateControls() {
     cmdReadMe_ = NewButton(this, "cmdReadMe", "&View Readme", nullptr);
     cmdReadMe_->installEventFilter(this);
 
-    txtDebug_ = NewTextBox(this, "txtDebug", "Session log");
+    txtDebug_ = NewTextBox<LogView>(this, "txtDebug", "Session log");
 
     Label1_ = new QLabel(QStringLiteral("Debug box:"), this);
     Label1_->setObjectName("Label1");
@@ -110,17 +78,15 @@ void FrmMain::CreateControls() {
     chkWinsock_->setObjectName("chkWinsock");
     chkWinsock_->setChecked(false);
 
-    txtInput_ = NewTextBox(this, "txtInput", "Debug input");
-    txtWinsock_ = NewTextBox(this, "txtWinsock", "Winsock debug output");
+    txtInput_ = NewTextBox<QPlainTextEdit>(this, "txtInput", "Debug input");
+    txtWinsock_ = NewTextBox<LogView>(this, "txtWinsock", "Winsock debug output");
     txtWinsock_->hide();
 
     cmdComDbg_ = NewButton(this, "cmdComDbg", "As &Commands", "Interpret as commands");
     cmdScrDbg_ = NewButton(this, "cmdScrDbg", "As &Script", "Interpret as script");
     cmdStop_ = NewButton(this, "cmdStop", "Stop", nullptr);
 
-    debug_box_ = std::make_unique<QtTextBox>(txtDebug_, QtTextBox::Kind::Log);
-    input_box_ = std::make_unique<QtTextBox>(txtInput_, QtTextBox::Kind::Input);
-    winsock_box_ = std::make_unique<QtTextBox>(txtWinsock_, QtTextBox::Kind::Log);
+    input_box_ = std::make_unique<QtTextBox>(txtInput_);
 }
 
 void FrmMain::SetTabOrder() {
@@ -185,7 +151,53 @@ void FrmMain::SetHeightTwips(int twips) {
     resize(width(), std::max(0, scale.ToPixels(twips - kFrameTwips)));
 }
 
-void FrmMain::PlaceWinsockOnInput() { txtWinsock_->setGeometry(txtInput_->geometry()); }
+void FrmMain::PlaceWinsockOnInput() {
+    winsock_on_input_ = true;
+    txtWinsock_->setGeometry(txtInput_->geometry());
+}
+
+CaptionNeeds FrmMain::Needs() const {
+    return {cmdReadMe_->sizeHint(), Label1_->sizeHint(),   chkWinsock_->sizeHint(),
+            cmdComDbg_->sizeHint(), cmdScrDbg_->sizeHint(), cmdStop_->sizeHint()};
+}
+
+void FrmMain::ApplyLayout() {
+    const FormPlaces p = PlaceControls(TwipScale::ForWidget(this), size(), Needs());
+    imgLogo_->setGeometry(p.logo);
+    cmdReadMe_->setGeometry(p.readMe);
+    txtDebug_->setGeometry(p.debugLog);
+    Label1_->setGeometry(p.label);
+    chkWinsock_->setGeometry(p.check);
+    txtInput_->setGeometry(p.input);
+    txtWinsock_->setGeometry(winsock_on_input_ ? p.input : p.winsockParked);
+    cmdComDbg_->setGeometry(p.comDbg);
+    cmdScrDbg_->setGeometry(p.scrDbg);
+    cmdStop_->setGeometry(p.stop);
+    // A control wholly below (or beside) the client area cannot be seen, so
+    // it must not be reached either: a disabled control is skipped by Tab and
+    // takes no keys, and one the window shows again is enabled again.
+    const QRect client = rect();
+    for (QWidget* control : {static_cast<QWidget*>(imgLogo_), static_cast<QWidget*>(cmdReadMe_),
+                             static_cast<QWidget*>(txtDebug_), static_cast<QWidget*>(Label1_),
+                             static_cast<QWidget*>(chkWinsock_), static_cast<QWidget*>(txtInput_),
+                             static_cast<QWidget*>(txtWinsock_), static_cast<QWidget*>(cmdComDbg_),
+                             static_cast<QWidget*>(cmdScrDbg_), static_cast<QWidget*>(cmdStop_)})
+        control->setEnabled(control->geometry().intersects(client));
+}
+
+void FrmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ApplyLayout();
+}
+
+void FrmMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Another font or style changes what the captions need.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        setMinimumSize(MinimumClientSize(TwipScale::ForWidget(this), Needs()));
+        ApplyLayout();
+    }
+}
 
 void FrmMain::Unload() {
     if (unloaded_) return;

@@ -6,12 +6,19 @@
 //
 // The handlers that only change the window itself live here; the others go to
 // the program through IFormEvents.
+//
+// The controls follow the window's size (see form_layout.h). Controls that lie
+// wholly outside the client area, such as the debug region of the collapsed
+// window, are out of reach: Tab skips them and they take no keys (access keys
+// included) until the window shows them again. The tab order itself stays.
 #pragma once
 
 #include <QWidget>
 #include <functional>
 #include <memory>
 
+#include "ui/qt/form_layout.h"
+#include "ui/qt/log_view.h"
 #include "ui/qt/qt_text_box.h"
 
 class IFormEvents;
@@ -22,25 +29,15 @@ class QPushButton;
 
 namespace varnel_qt {
 
-// Window heights in twips, the frame included.
-constexpr int kExpandedTwips = 5775;   // the designed size: both regions shown
-constexpr int kCollapsedTwips = 3165;  // the debug region is cut off
-// The designed client area; the rest of the designed height is the frame.
-constexpr int kClientWidthTwips = 4245;
-constexpr int kClientHeightTwips = 5415;
-constexpr int kFrameTwips = kExpandedTwips - kClientHeightTwips;
-// The debug region starts this far below the top of the client area.
-constexpr int kDebugRegionTopTwips = 3000;
-
 class FrmMain : public QWidget {
     Q_OBJECT
 public:
     explicit FrmMain(IFormEvents* events);
     ~FrmMain() override;
 
-    QtTextBox& txtDebug() { return *debug_box_; }
+    LogView& txtDebug() { return *txtDebug_; }
     QtTextBox& txtInput() { return *input_box_; }
-    QtTextBox& txtWinsock() { return *winsock_box_; }
+    LogView& txtWinsock() { return *txtWinsock_; }
 
     int HeightTwips() const;
     void SetHeightTwips(int twips);
@@ -54,11 +51,17 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateControls();
     void SetTabOrder();
+    CaptionNeeds Needs() const;
+    // Places the controls for the current size and puts out of reach those
+    // the client area cuts off.
+    void ApplyLayout();
     void ConnectHandlers();
     void cmdReadMe_MouseUp(Qt::MouseButton button);
     void chkWinsock_Click();
@@ -66,19 +69,18 @@ private:
     IFormEvents* events_;
     QLabel* imgLogo_ = nullptr;
     QPushButton* cmdReadMe_ = nullptr;
-    QPlainTextEdit* txtDebug_ = nullptr;
+    LogView* txtDebug_ = nullptr;
     QLabel* Label1_ = nullptr;
     QCheckBox* chkWinsock_ = nullptr;
     QPlainTextEdit* txtInput_ = nullptr;
-    QPlainTextEdit* txtWinsock_ = nullptr;
+    LogView* txtWinsock_ = nullptr;
     QPushButton* cmdComDbg_ = nullptr;
     QPushButton* cmdScrDbg_ = nullptr;
     QPushButton* cmdStop_ = nullptr;
-    std::unique_ptr<QtTextBox> debug_box_;
     std::unique_ptr<QtTextBox> input_box_;
-    std::unique_ptr<QtTextBox> winsock_box_;
 
     int height_twips_ = kExpandedTwips;  // the height last set, in twips
+    bool winsock_on_input_ = false;  // set by the load step
     bool unloaded_ = false;
     bool unloading_by_program_ = false;
     std::function<void()> on_closed_;

@@ -6,6 +6,7 @@
 
 #include "ui/qt/display_check.h"
 #include "ui/qt/qt_window.h"
+#include "ui/qt/quiet_start.h"
 #include "ui/window_module.h"
 
 extern "C" __attribute__((visibility("default"))) IGuiWindow* varnel_create_window(
@@ -18,6 +19,8 @@ extern "C" __attribute__((visibility("default"))) IGuiWindow* varnel_create_wind
                 if (error != nullptr) *error = reason;
                 return nullptr;
             }
+            varnel_qt::EnsureRuntimeFolder();
+            const varnel_qt::StartGuard guard;  // a platform that fails to start ends the process with status 2
             app = std::make_unique<QApplication>(*argc, argv);
             QApplication::setApplicationName(QStringLiteral("Varnel"));
         } else if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {

@@ -9,14 +9,7 @@
 
 namespace varnel_qt {
 
-QtTextBox::QtTextBox(QPlainTextEdit* edit, Kind kind) : edit_(edit), kind_(kind) {
-    if (kind_ == Kind::Log) {
-        edit_->setReadOnly(true);
-        // A log only grows; an undo history would hold a second copy of it.
-        edit_->setUndoRedoEnabled(false);
-        // The user can still select and copy with the mouse and the keyboard.
-        edit_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    }
+QtTextBox::QtTextBox(QPlainTextEdit* edit) : edit_(edit) {
     edit_->setTabChangesFocus(true);
     edit_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     edit_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -34,7 +27,6 @@ QString QtTextBox::ToView(std::string_view bytes) {
 }
 
 std::string QtTextBox::Text() const {
-    if (kind_ == Kind::Log) return bytes_;
     const QByteArray latin1 = edit_->toPlainText().toLatin1();
     std::string text;
     text.reserve(static_cast<size_t>(latin1.size()));
@@ -46,12 +38,10 @@ std::string QtTextBox::Text() const {
 }
 
 void QtTextBox::SetText(std::string_view text) {
-    if (kind_ == Kind::Log) bytes_.assign(text);
     edit_->setPlainText(ToView(text));
 }
 
 void QtTextBox::AppendText(std::string_view text) {
-    if (kind_ == Kind::Log) bytes_.append(text);
     // A cursor of our own at the end: the view's caret and scroll position stay
     // where they are, so appending never scrolls the box by itself.
     QTextCursor end(edit_->document());

@@ -1,11 +1,6 @@
-// A multi-line text box on QPlainTextEdit. Bytes are shown as Latin-1.
-//
-// A log box (read-only for the user) keeps a byte copy of its text beside the
-// view, so Text() gives back exactly what was set and appended (CRLF and all)
-// while the view shows each line ending as one line break. Appending touches
-// only the end of the document and the end of the copy: its cost is the length
-// of the appended text. An input box has no copy; its text comes from the view,
-// lines joined by CRLF as a typed multi-line text reads.
+// The debug input box: a multi-line text box on QPlainTextEdit that the user
+// types into. Its text comes from the view, lines joined by CRLF as a typed
+// multi-line text reads; bytes are shown as Latin-1. (The logs are LogViews.)
 #pragma once
 
 #include <QString>
@@ -20,8 +15,7 @@ namespace varnel_qt {
 
 class QtTextBox : public ITextBox {
 public:
-    enum class Kind { Log, Input };
-    QtTextBox(QPlainTextEdit* edit, Kind kind);
+    explicit QtTextBox(QPlainTextEdit* edit);
 
     std::string Text() const override;
     void SetText(std::string_view text) override;
@@ -39,8 +33,6 @@ public:
 
 private:
     QPlainTextEdit* edit_;
-    Kind kind_;
-    std::string bytes_;  // the text of a log box
 };
 
 }  // namespace varnel_qt

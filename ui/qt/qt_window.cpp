@@ -37,6 +37,7 @@ void QtGuiWindow::MsgBoxInformation(const std::string& text, const std::string& 
                     QtTextBox::ToView(text), QMessageBox::Ok,
                     form_->isVisible() ? form_.get() : nullptr);
     box.setObjectName("MsgBox");
+    box.setFont(form_->font());  // the window's font, whatever the style picks for message boxes
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }

@@ -1,6 +1,8 @@
-// Draws frmMain into two PNG files in the given folder: the window collapsed
-// as it opens, and expanded with the socket debug log shown. The boxes are
-// filled through the window's interface with the lines of a short session.
+// Draws frmMain into PNG files in the given folder, named with the given
+// prefix (default "varnel"): PREFIX-collapsed.png as it opens,
+// PREFIX-expanded.png with the socket debug log shown, and PREFIX-resized.png
+// after the user made the window larger. The boxes are filled through the
+// window's interface with the lines of a short session.
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
@@ -34,6 +36,7 @@ bool Save(QWidget& widget, const QString& path) {
 int main(int argc, char** argv) {
     auto app = std::make_unique<QApplication>(argc, argv);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+    const QString prefix = folder + "/" + (argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("varnel"));
     varnel_qt::QtGuiWindow window(std::move(app), nullptr);
 
     // What the load step does to the window.
@@ -57,9 +60,13 @@ int main(int argc, char** argv) {
     }
     window.txtInput().SetText("/r:demo.txt /o:out.txt");
 
-    bool ok = Save(window.Form(), folder + "/varnel-collapsed.png");
+    bool ok = Save(window.Form(), prefix + "-collapsed.png");
     window.SetHeightTwips(varnel_qt::kExpandedTwips);
     window.Form().findChild<QWidget*>("chkWinsock")->setProperty("checked", true);
-    ok = Save(window.Form(), folder + "/varnel-expanded.png") && ok;
+    ok = Save(window.Form(), prefix + "-expanded.png") && ok;
+    // Larger by half in each direction, the socket log swapped back for the input box.
+    window.Form().findChild<QWidget*>("chkWinsock")->setProperty("checked", false);
+    window.Form().resize(window.Form().size() * 3 / 2);
+    ok = Save(window.Form(), prefix + "-resized.png") && ok;
     return ok ? 0 : 1;
 }
