@@ -76,7 +76,7 @@ std::string UsageText(std::string_view separator) {
 std::string HelpText() {
     return "Usage: varnel /r:SCRIPT [/o:OUTPUT [/keep]] [/hidden]\n"
            "\n"
-           "Runs the script SCRIPT against a host over a raw TCP connection.\n"
+           "Runs the script SCRIPT against a host over TCP (telnet on port 23).\n"
            "  /r:SCRIPT   script file to run (a bare name is looked up in the\n"
            "              program's folder; write ./name for the current folder)\n"
            "  /o:OUTPUT   output file: every session log line is appended to it\n"
@@ -86,7 +86,8 @@ std::string HelpText() {
            "  /hidden     run without a window; must be the very last argument\n"
            "\n"
            "Script lines: HOST name [port], SEND \"text\", WAIT \"text\",\n"
-           "DELAY seconds, TIMEOUT seconds, ECHO \"text\", # comment. \"\\n\" in a text is CRLF.\n"
+           "DELAY seconds, TIMEOUT seconds, ECHO \"text\", TELNET ON|OFF|AUTO,\n"
+           "# comment. \"\\n\" in a text is CRLF.\n"
            "VARNEL_TIMEOUT=seconds limits every wait of scripts without TIMEOUT.\n"
            "\n"
            "Exit status: 0 after the end of the script, 1 when a run ends otherwise\n"

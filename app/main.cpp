@@ -9,6 +9,8 @@
 #include "app/command_line.h"
 #include "app/event_loop.h"
 #include "app/frm_main.h"
+#include "app/ssh_socket.h"
+#include "app/telnet_session.h"
 #include "app/telnet_socket.h"
 #include "app/window_loader.h"
 #include "platform/vb_error.h"
@@ -97,6 +99,16 @@ int Run(int argc, char** argv) {
     };
     hooks.StartTimer = [](uint32_t milliseconds) { apploop::StartTimer(milliseconds); };
     hooks.StopTimer = apploop::StopTimer;
+
+    // Each HOST or SSH line gets a session socket of its own: an SSH session
+    // for an SSH line (its notices go to the session log), otherwise the raw
+    // or telnet socket its options ask for.
+    hooks.OpenSession = [&form](ISessionEvents& sink, const SessionOptions& options) {
+        if (options.sshUser.empty()) return OpenSessionSocket(sink, options);
+        return MakeSshSocket(sink, options.sshUser, [&form](const std::string& line) {
+            if (form != nullptr) form->LogLine(line, false);
+        });
+    };
 
     FrmMain frmMain(window, {commandLine, cmdline::ProgramFolder(), MakeTelnetSocket, hooks});
     events.form = &frmMain;

@@ -13,7 +13,7 @@ public:
     int32_t State() const override { return 0; }
     void Connect(const std::string& remoteHost, const std::string& remotePort) override;
     void SendData(const std::string& data) override;
-    void GetData(std::string& block) override { block.clear(); }
+    std::string GetData() override { return std::string(); }
     void CloseSck() override {}
 };
 

@@ -33,7 +33,12 @@ public:
         socket_->Connect(VbVariant(remoteHost), VbVariant(remotePort));
     }
     void SendData(const std::string& data) override { socket_->SendData(VbVariant(data)); }
-    void GetData(std::string& block) override {
+    std::string GetData() override {
+        std::string block;
+        TakeData(block);
+        return block;
+    }
+    void TakeData(std::string& block) override {
         // A text variable (the data comes as text) holding block's storage.
         VbVariant data = VbVariant::String(std::move(block));
         socket_->GetData(data);

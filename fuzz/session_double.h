@@ -85,13 +85,14 @@ public:
         host_.bytesSent += data.size();
         if (host_.events) host_.events->wsTelnet_SendComplete();
     }
-    void GetData(std::string& block) override {
+    std::string GetData() override {
         if (host_.state != 7) {
             throw VbError(40006, "CSocketKit.GetData",
                           "Wrong protocol or connection state for the requested transaction or request");
         }
-        block.clear();
-        block.swap(host_.received);
+        std::string taken;
+        taken.swap(host_.received);
+        return taken;
     }
     void CloseSck() override {
         host_.state = 0;

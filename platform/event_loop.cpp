@@ -131,6 +131,14 @@ void PurgeQueue(Loop& l, const std::function<bool(const QueuedMessage&)>& match)
 
 namespace {
 
+void OnReady(uint64_t tag, uint32_t events) {
+    if (tag & kWatchTagBit) {
+        OnWatchReady(tag, events);
+    } else {
+        OnSocketReady(tag, events);
+    }
+}
+
 void ConsumeWake(Loop& l) {
     uint64_t value;
     while (::read(l.wakefd, &value, sizeof value) < 0 && errno == EINTR) {
@@ -161,7 +169,7 @@ void HandleReport(Loop& l, const epoll_event& event) {
     case kWakeTag: ConsumeWake(l); break;
     case kTimerTag: FireDueTimers(); break;
     case kSignalTag: OnSignalReady(); break;
-    default: OnSocketReady(event.data.u64, event.events); break;
+    default: OnReady(event.data.u64, event.events); break;
     }
 }
 

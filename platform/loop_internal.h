@@ -27,6 +27,10 @@ constexpr uint64_t kSignalTag = ~uint64_t{0} - 2;
 bool TryCreateLoop(std::string* error);
 // Implemented by stop_signals.cpp: the signal pipe is readable.
 void OnSignalReady();
+// Descriptor watches (fd_watch.cpp) set this bit in their epoll user data;
+// socket tags never do (nor do the tags above: a watch's low half is a
+// descriptor number).
+constexpr uint64_t kWatchTagBit = uint64_t{1} << 63;
 
 // The loop's epoll instance (created on first use, on the program thread).
 int LoopEpollFd();
@@ -59,6 +63,8 @@ bool SocketRechecksPending();
 // Makes the loop's descriptor readable (once) for work that waits outside
 // the queue, as a posted message does.
 void SignalLoop();
+// Implemented by the descriptor watches: handles an epoll report for a watch.
+void OnWatchReady(uint64_t tag, uint32_t events);
 // Implemented by the lookup part, program thread: called just before a lookup
 // reply is dispatched. Returns false when the request was cancelled (the reply
 // is then dropped); otherwise copies the record (on success) into the caller's

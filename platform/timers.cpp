@@ -22,16 +22,16 @@ namespace {
 
 // Sets the timerfd to the earliest due time (disarmed when there is no timer).
 void ArmTimerFd(Loop& l) {
-    itimerspec spec{};
+    itimerspec when{};
     if (!l.timers.empty()) {
         Clock::time_point first = Clock::time_point::max();
         for (const auto& entry : l.timers) first = std::min(first, entry.second.due);
         auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(first.time_since_epoch()).count();
         if (ns <= 0) ns = 1;   // zero would disarm
-        spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-        spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
     }
-    ::timerfd_settime(l.timerfd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(l.timerfd, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 uint32_t TickCount() {

@@ -10,6 +10,8 @@ namespace {
 
 constexpr int32_t sckClosed = 0;
 constexpr char kCrLf[] = "\r\n";
+// An SSH line whose second word is not user@name (the SSH numbers are 42001-42099).
+constexpr int32_t kErrSshTarget = 42008;
 
 std::string ToUpperAscii(std::string text) {
     for (char& c : text) {
@@ -58,6 +60,7 @@ void ScriptRunner::StartScript() {
         if (lngLastLine < 0) return;
         blnRunStarted_ = true;
         blnRunning_ = true;
+        sessionOptions = SessionOptions();
         Socket().CloseSck();  // drops a connection left over from an earlier run
         LogLine("Running script", false);
         lngLine = -1;
@@ -119,8 +122,10 @@ bool ScriptRunner::RunOneLine(Activation& act) {
             strText.clear();
             strWaitFor.clear();
             if (command == "HOST") return RunHost();
+            if (command == "SSH") return RunSsh();
             if (command == "SEND") return RunSend(act);
             if (command == "WAIT") return RunWait();
+            if (command == "TELNET") return RunTelnet();
             if (command == "TIMEOUT") return RunTimeout();
             if (command == "DELAY") {
                 uint32_t ms = scripttext::DelayMilliseconds(modMisc::GetWord(strLine, " ", 2));
@@ -156,10 +161,38 @@ bool ScriptRunner::RunHost() {
     strScriptHost = modMisc::GetWord(strLine, " ", 2);
     strScriptPort = modMisc::GetWord(strLine, " ", 3);
     if (strScriptPort.empty()) strScriptPort = "23";
-    // The state is not tested first: Connect itself refuses a socket in use.
+    // A closed socket gives way to one made for this connection's options; one
+    // in use stays, and its Connect refuses as it always has.
+    if (hooks_.OpenSession && (!wsTelnet || wsTelnet->State() == sckClosed)) {
+        ReleaseSocket();
+        wsTelnet = hooks_.OpenSession(*this, sessionOptions);
+    }
     Socket().Connect(strScriptHost, strScriptPort);
     waitKind_ = WaitKind::Connection;
     return false;  // the first received block continues the run
+}
+
+// SSH user@name [port]: as HOST, over an SSH session (port 22 unless given).
+bool ScriptRunner::RunSsh() {
+    LogLine("Opening connection", false);
+    const std::string target = modMisc::GetWord(strLine, " ", 2);
+    const size_t at = target.rfind('@');
+    if (at == std::string::npos || at == 0 || at + 1 == target.size())
+        throw VbError(kErrSshTarget, "frmMain.RunNextLine", "SSH needs user@name");
+    SessionOptions options = sessionOptions;
+    options.sshUser = target.substr(0, at);
+    strScriptHost = target.substr(at + 1);
+    strScriptPort = modMisc::GetWord(strLine, " ", 3);
+    if (strScriptPort.empty()) strScriptPort = "22";
+    // As for HOST: a closed socket gives way to the SSH session, one in use
+    // stays and its Connect refuses.
+    if (hooks_.OpenSession && (!wsTelnet || wsTelnet->State() == sckClosed)) {
+        ReleaseSocket();
+        wsTelnet = hooks_.OpenSession(*this, options);
+    }
+    Socket().Connect(strScriptHost, strScriptPort);
+    waitKind_ = WaitKind::Connection;
+    return false;  // the first received block (a prompt, or the shell's first output) continues the run
 }
 
 bool ScriptRunner::RunSend(Activation& act) {
@@ -201,6 +234,21 @@ bool ScriptRunner::RunWait() {
     strWaitFor = scripttext::GetQuotedText(strLine);
     waitKind_ = WaitKind::Text;
     return false;
+}
+
+bool ScriptRunner::RunTelnet() {
+    const std::string mode = ToUpperAscii(modMisc::GetWord(strLine, " ", 2));
+    const bool oneWord = modMisc::GetWord(strLine, " ", 3).empty();
+    if (oneWord && mode == "ON") {
+        sessionOptions.telnet = SessionOptions::Telnet::On;
+    } else if (oneWord && mode == "OFF") {
+        sessionOptions.telnet = SessionOptions::Telnet::Off;
+    } else if (oneWord && mode == "AUTO") {
+        sessionOptions.telnet = SessionOptions::Telnet::Auto;
+    } else {
+        throw VbError(5, "frmMain.RunNextLine", "Invalid procedure call or argument");
+    }
+    return true;
 }
 
 bool ScriptRunner::RunTimeout() {
@@ -263,7 +311,7 @@ void ScriptRunner::wsTelnet_DataArrival(int32_t /*bytesTotal*/) {
     std::string& block = strBlock_;
     try {
         if (wsTelnet->State() == sckClosed) return;  // the data is not read
-        wsTelnet->GetData(block);
+        wsTelnet->TakeData(block);
     } catch (const VbError& e) {
         ReportLineError(e);
         return;

@@ -35,6 +35,9 @@ struct RunnerHooks {
     std::function<bool(uint32_t milliseconds)> SleepUnlessStopped;
     // Ends the program: records the exit status and asks the event loop to quit.
     std::function<void(int exitStatus)> EndProgram;
+    // Makes the session socket for the connection a HOST line opens, raising
+    // its events on the given sink. Unset: every HOST uses wsTelnet as it is.
+    std::function<std::unique_ptr<ISessionSocket>(ISessionEvents&, const SessionOptions&)> OpenSession;
     // The run's one timer: after milliseconds the program calls TimerElapsed
     // (a later call replaces an armed timer). Unset: time limits never fire.
     std::function<void(uint32_t milliseconds)> StartTimer;
@@ -65,6 +68,7 @@ public:
     std::string strScriptPort;  // word 3 of the last HOST line, "23" when empty
     std::string strText;        // text argument of the current SEND or ECHO
     std::string strWaitFor;     // armed WAIT text; empty: nothing specific awaited
+    SessionOptions sessionOptions;  // for the next connection; back to the defaults at each run's start
     // Time limit in whole seconds for every wait on the host (0: none). Each
     // run starts with lngDefaultTimeout (VARNEL_TIMEOUT); TIMEOUT changes it.
     int32_t lngTimeout = 0;
@@ -135,8 +139,10 @@ private:
     // Runs line lngLine + 1. True when the next line must run at once.
     bool RunOneLine(Activation& act);
     bool RunHost();
+    bool RunSsh();
     bool RunSend(Activation& act);
     bool RunWait();
+    bool RunTelnet();
     bool RunTimeout();
     // What the run waits for on the host, for the time limit and its line.
     enum class WaitKind { None, Connection, Text, Send, Drain };

@@ -8,6 +8,7 @@
 
 #include <dirent.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,11 @@ TEST_F(HostileTest, AListeningPortIsFreeAgainWhileItsConnectionsAreInTimeWait) {
 }
 
 TEST_F(HostileTest, RunningOutOfDescriptorsPausesAcceptingWithOneError) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' own checks need descriptors (a pipe to probe memory),
+    // and report false errors when there are none.
+    GTEST_SKIP() << "not with the sanitizers";
+#endif
     StartListener();
     Fd peer;
     EventLog spareLog;
@@ -240,10 +246,14 @@ TEST_F(HostileTest, RunningOutOfDescriptorsPausesAcceptingWithOneError) {
     address.sin_port = htons(static_cast<uint16_t>(port));
     ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     PumpUntil([&] { return listenerLog.Count("Error") == 1; });
-    PumpAWhile(200);   // a spinning listener would log thousands of notifications here
+    const auto started = std::chrono::steady_clock::now();
+    PumpAWhile(200);   // a spinning listener logs a notification in every round, or more
+    const auto pauses = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - started).count() / 500;
     int notifications = 0;
     for (const std::string& line : box.Since(mark)) notifications += line.rfind("FD_ACCEPT ", 0) == 0 ? 1 : 0;
-    EXPECT_LE(notifications, 5);
+    // A paused one: the first notifications, then two at most after each pause.
+    EXPECT_LE(notifications, 4 + 2 * pauses);
     EXPECT_EQ(listenerLog.events, Lines({"Error 10024 Too many open files. CSocketKit.PostSocket"}));
     EXPECT_EQ(listener->State(), sckListening);
 

@@ -1,7 +1,11 @@
 // The demo host, run as a process, serving plain loopback clients.
+#include <dirent.h>
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +39,45 @@ std::string Dialogue(uint16_t port, const std::vector<std::string>& commands) {
     }
     c.ReadToEnd();
     return c.Received();
+}
+
+// The configuration listing of exactly size bytes, built whole.
+std::string Listing(long size) {
+    std::string text = "! varnel-demo configuration\r\nhostname varnel-demo\r\n";
+    for (int n = 1; static_cast<long>(text.size()) < size; ++n)
+        text += "interface port1/" + std::to_string(n) + "\r\n description link " + std::to_string(n) +
+                "\r\n no shutdown\r\n!\r\n";
+    text.resize(static_cast<size_t>(size));
+    if (text.size() >= 2) text.replace(text.size() - 2, 2, "\r\n");
+    return text;
+}
+
+// A client logged in as admin, at the first prompt (fd -1 if that failed).
+std::unique_ptr<HostConnection> LoggedIn(uint16_t port) {
+    auto c = std::make_unique<HostConnection>(ConnectLoopback(port));
+    if (!c->ReadUntil("login: ") || !c->Send("admin\r\nvarnel\r\n") || !c->ReadUntil(kPrompt)) {
+        ADD_FAILURE() << "no login: " << c->Received();
+    }
+    return c;
+}
+
+int OpenDescriptors(int pid) {
+    int count = 0;
+    DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    if (dir == nullptr) return -1;
+    while (dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.' ? 1 : 0;
+    ::closedir(dir);
+    return count;
+}
+
+// Whether the process comes back to this many descriptors (within 30 s).
+bool SettlesAt(int pid, int count) {
+    for (int i = 0; i < 3000; ++i) {
+        if (OpenDescriptors(pid) == count) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    ADD_FAILURE() << "descriptors: " << OpenDescriptors(pid) << ", expected " << count;
+    return false;
 }
 
 }  // namespace
@@ -111,5 +154,134 @@ TEST(DemoHost, FiftyConcurrentClientsEachGetExactlyTheirOwnBytes) {
         EXPECT_EQ(got[i].size(), head.size() + 1000 + i + kPrompt.size() + 10) << "client " << i;
         EXPECT_EQ(got[i].substr(got[i].size() - kPrompt.size() - 10), kPrompt + "Goodbye.\r\n");
     }
+    EXPECT_TRUE(host.Running());
+}
+
+// Clients that reset, leave without reading, or close their side in the
+// middle of an answer: each session is released, and the host serves on.
+TEST(DemoHost, ClientsThatResetOrLeaveEarlyLeaveNothingBehind) {
+    BackgroundProcess host({kDemoHost, "--max-sessions", "3"});
+    uint16_t port = static_cast<uint16_t>(std::stoi(host.FirstLine()));
+    Dialogue(port, {"exit"});
+    const int baseline = OpenDescriptors(host.pid());
+    for (int i = 0; i < 10; ++i) {
+        HostConnection resetAtOnce(ConnectLoopback(port));
+        resetAtOnce.Reset();
+        HostConnection leavesUnread(ConnectLoopback(port));
+        leavesUnread.Close();
+        HostConnection busy(ConnectLoopback(port));   // resets in the middle of a listing
+        busy.Send("admin\r\nvarnel\r\nshow config 5000000\r\n");
+        busy.ReadUntil("! varnel-demo configuration");
+        busy.Reset();
+    }
+    EXPECT_TRUE(SettlesAt(host.pid(), baseline));
+    // Half-closes while a large answer is on its way: gets the start of it
+    // unbroken, then the end of the connection.
+    auto half = LoggedIn(port);
+    half->Send("show config 20000000\r\n");
+    ::shutdown(half->fd(), SHUT_WR);
+    EXPECT_TRUE(half->ReadToEnd(30s));
+    const std::string got = half->Received();
+    const size_t start = got.find("! varnel-demo configuration");
+    ASSERT_NE(start, std::string::npos);
+    const std::string head = "! varnel-demo configuration\r\nhostname varnel-demo\r\ninterface port1/1\r\n";
+    EXPECT_EQ(got.substr(start, head.size()), head);
+    half.reset();
+    EXPECT_TRUE(SettlesAt(host.pid(), baseline));
+    // All three places are free again.
+    auto a = LoggedIn(port), b = LoggedIn(port), c = LoggedIn(port);
+    EXPECT_TRUE(host.Running());
+}
+
+TEST(DemoHost, LongLinesAreRefusedAndSkipped) {
+    BackgroundProcess host({kDemoHost});
+    auto c = LoggedIn(std::stoi(host.FirstLine()));
+    const std::string refusal = "\r\n% Line too long (more than 4096 bytes); ignored\r\n" + kPrompt;
+    const std::string longest = "echo " + std::string(4091, 'b');   // 4096 bytes: still a line
+    c->Send(std::string(5000, 'a') + "\r\n" + longest + "\r\n");
+    ASSERT_TRUE(c->ReadUntilCount(kPrompt, 3));
+    EXPECT_EQ(c->Received().substr(c->Received().find(kPrompt) + kPrompt.size()),
+              refusal + std::string(4091, 'b') + "\r\n" + kPrompt);
+    // A line without end: one refusal, then the rest of it is skipped.
+    const size_t before = c->Received().size();
+    std::string chunk(1 << 20, 'x');
+    for (int i = 0; i < 16; ++i) ASSERT_TRUE(c->Send(chunk));
+    c->Send("\r\necho after\r\n");
+    ASSERT_TRUE(c->ReadUntilCount(kPrompt, 5));
+    EXPECT_EQ(c->Received().substr(before), refusal + "after\r\n" + kPrompt);
+}
+
+// Listings are produced piece by piece; what arrives is the same, byte for byte.
+TEST(DemoHost, ListingsOfEverySizeArriveWhole) {
+    BackgroundProcess host({kDemoHost});
+    const std::string welcome = kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt;
+    const std::vector<long> sizes = {0, 1, 2, 3, 65535, 65536, 65537, 131073, 3000000};
+    std::vector<std::string> commands;
+    std::string expected = welcome;
+    for (long size : sizes) {
+        commands.push_back("show config " + std::to_string(size));
+        expected += Listing(size) + kPrompt;
+    }
+    commands.push_back("exit");
+    std::string got = Dialogue(std::stoi(host.FirstLine()), commands);
+    EXPECT_EQ(got.size(), expected.size() + 10);
+    EXPECT_TRUE(got == expected + "Goodbye.\r\n");
+}
+
+TEST(DemoHost, LimitsOfTheCommands) {
+    BackgroundProcess host({kDemoHost});
+    std::string got = Dialogue(std::stoi(host.FirstLine()), {"show config 100000001", "wait 3601", "wait -1", "exit"});
+    const std::string welcome = kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt;
+    EXPECT_EQ(got, welcome + "% show config: at most 100000000 bytes\r\n" + kPrompt +
+                       "% wait: 0 to 3600 seconds\r\n" + kPrompt + "% wait: 0 to 3600 seconds\r\n" + kPrompt +
+                       "Goodbye.\r\n");
+}
+
+// A client that sends and never reads is closed once 1 MiB of answers waits for it.
+TEST(DemoHost, AClientThatNeverReadsIsClosed) {
+    BackgroundProcess host({kDemoHost});
+    uint16_t port = static_cast<uint16_t>(std::stoi(host.FirstLine()));
+    Dialogue(port, {"exit"});
+    const int baseline = OpenDescriptors(host.pid());
+    auto c = LoggedIn(port);
+    const std::string line = "echo " + std::string(4000, 'z') + "\r\n";
+    bool closedByHost = false;
+    for (int i = 0; i < 64 * 256 && !closedByHost; ++i) closedByHost = !c->Send(line);   // at most 64 MB
+    EXPECT_TRUE(closedByHost);
+    EXPECT_TRUE(SettlesAt(host.pid(), baseline));   // while the client still holds its end
+}
+
+TEST(DemoHost, MaxSessionsRefusesWithAMessage) {
+    BackgroundProcess host({kDemoHost, "--max-sessions", "1"});
+    uint16_t port = static_cast<uint16_t>(std::stoi(host.FirstLine()));
+    auto first = LoggedIn(port);
+    HostConnection second(ConnectLoopback(port));
+    EXPECT_TRUE(second.ReadToEnd());
+    EXPECT_EQ(second.Received(), "varnel-demo: too many sessions (at most 1), try again later\r\n");
+    first->Send("exit\r\n");
+    EXPECT_TRUE(first->ReadToEnd());
+    std::string third = Dialogue(port, {"exit"});
+    EXPECT_EQ(third, kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt + "Goodbye.\r\n");
+}
+
+// With few descriptors the host serves as many clients as it can, and the
+// waiting ones as the earlier ones leave.
+TEST(DemoHost, KeepsServingAtTheDescriptorLimit) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' own checks need descriptors (a pipe to probe memory),
+    // and report false errors when there are none.
+    GTEST_SKIP() << "not with the sanitizers";
+#endif
+    BackgroundProcess host({"/bin/sh", "-c", "ulimit -n 24 && exec \"$0\"", kDemoHost});
+    uint16_t port = static_cast<uint16_t>(std::stoi(host.FirstLine()));
+    std::vector<std::unique_ptr<HostConnection>> clients;
+    for (int i = 0; i < 40; ++i) clients.push_back(std::make_unique<HostConnection>(ConnectLoopback(port)));
+    int served = 0;
+    for (auto& c : clients) {
+        served += c->ReadUntil("login: ", 30s) ? 1 : 0;
+        c->Close();
+    }
+    EXPECT_EQ(served, 40);
+    EXPECT_EQ(Dialogue(port, {"exit"}), kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt + "Goodbye.\r\n");
     EXPECT_TRUE(host.Running());
 }

@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/fd_watch.h"
 #include "platform/message_window.h"
 #include "platform/platform_testing.h"
 #include "platform/winsock.h"
@@ -110,6 +111,42 @@ win::LRESULT QuitOnFirst(win::HWND, win::UINT, win::WPARAM wParam, win::LPARAM l
     g_received.push_back({0, 0, wParam, 0});
     if (wParam == 1 && lParam == 0) win::QuitMessageLoop();
     return 0;
+}
+
+// A descriptor watch reports each arming once, level-triggered, and a watch
+// that goes takes its waiting reports with it.
+TEST(MessageLoop, DescriptorWatchesPostOncePerArmingAndUnwatchDropsTheirReports) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    win::HWND h = win::CreateWindowExA(0, "STATIC", "W");
+    win::SetWindowLongA(h, win::GWL_WNDPROC, &RecordProc);
+    g_received.clear();
+    auto reports = [&] {
+        std::vector<int32_t> bits;
+        for (auto& r : g_received)
+            if (r.msg == 0x412 && r.wParam == pair[0]) bits.push_back(r.lParam);
+        return bits;
+    };
+    ASSERT_EQ(win::WatchDescriptor(pair[0], h, 0x412, win::FD_READ), 0);
+    PumpFor(50);
+    EXPECT_TRUE(reports().empty());                                   // nothing to read yet
+    ASSERT_EQ(::write(pair[1], "x", 1), 1);
+    ASSERT_TRUE(PumpUntil([&] { return !reports().empty(); }));
+    PumpFor(50);
+    EXPECT_EQ(reports(), std::vector<int32_t>{win::FD_READ});         // once, though still readable
+    ASSERT_EQ(win::WatchDescriptor(pair[0], h, 0x412, win::FD_READ | win::FD_WRITE), 0);
+    ASSERT_TRUE(PumpUntil([&] { return reports().size() == 2; }));
+    EXPECT_EQ(reports()[1], win::FD_READ | win::FD_WRITE);            // still unread: reported again
+    ASSERT_EQ(win::WatchDescriptor(pair[0], h, 0x412, win::FD_WRITE), 0);
+    win::WaitMessageTimeout(1000);                                    // the report is queued, not dispatched
+    win::UnwatchDescriptor(pair[0]);
+    PumpFor(50);
+    EXPECT_EQ(reports().size(), 2u);
+    EXPECT_EQ(win::WatchDescriptor(-1, h, 0x412, win::FD_READ), -1);
+    win::DestroyWindow(h);
+    ::close(pair[0]);
+    ::close(pair[1]);
+    g_received.clear();
 }
 
 TEST(MessageLoop, QuitIsCheckedBeforeEveryDispatch) {

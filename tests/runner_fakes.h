@@ -43,13 +43,13 @@ public:
         if (j_.onSend) j_.onSend(data);
     }
     int32_t BytesWaitingToSend() const override { return j_.waitingToSend; }
-    void GetData(std::string& block) override {
+    std::string GetData() override {
         j_.calls.push_back("GetData");
         if (j_.getDataError) throw *j_.getDataError;
-        block.clear();
-        if (j_.incoming.empty()) return;
-        block = j_.incoming.front();
+        if (j_.incoming.empty()) return std::string();
+        std::string block = j_.incoming.front();
         j_.incoming.pop_front();
+        return block;
     }
     void CloseSck() override {
         j_.calls.push_back("CloseSck");

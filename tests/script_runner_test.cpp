@@ -191,3 +191,111 @@ TEST(ScriptRunner, RestartFromTheFirstLine) {
                                 "End of script", "Closed connection."}));
     EXPECT_EQ(rig.sock.calls, (Lines{"CloseSck", "Connect h:23", "CloseSck", "CloseSck"}));
 }
+
+namespace {
+
+// A fake whose host closes as soon as its block is read, so the next HOST
+// finds the socket closed.
+class HostClosesAfterRead : public FakeSocket {
+public:
+    explicit HostClosesAfterRead(SocketJournal& j) : FakeSocket(j), j_(j) {}
+    std::string GetData() override {
+        std::string block = FakeSocket::GetData();
+        if (closeAfterRead) j_.state = 0;
+        return block;
+    }
+    bool closeAfterRead = true;
+
+private:
+    SocketJournal& j_;
+};
+
+// A runner whose HOST lines ask for a session socket per connection: each
+// one is a fake with a journal of its own, and the options it was made for
+// are recorded.
+struct SessionRig {
+    HeadlessTextBox box{true};
+    SocketJournal initial;
+    std::deque<SocketJournal> sessions;
+    std::vector<SessionOptions> opened;
+    bool hostCloses = true;
+    ScriptRunner runner{box, Hooks()};
+
+    SessionRig() { runner.wsTelnet = std::make_unique<FakeSocket>(initial); }
+    RunnerHooks Hooks() {
+        RunnerHooks hooks;
+        hooks.OpenSession = [this](ISessionEvents& events, const SessionOptions& options) {
+            EXPECT_EQ(&events, static_cast<ISessionEvents*>(&runner));
+            opened.push_back(options);
+            auto socket = std::make_unique<HostClosesAfterRead>(sessions.emplace_back());
+            socket->closeAfterRead = hostCloses;
+            return std::unique_ptr<ISessionSocket>(std::move(socket));
+        };
+        return hooks;
+    }
+    void Run(const std::string& script) {
+        runner.strScript = script;
+        runner.StartScript();
+    }
+    // The open session's block, which continues the run after HOST.
+    void Arrive(const std::string& block) {
+        sessions.back().state = 7;
+        sessions.back().incoming.push_back(block);
+        runner.wsTelnet_DataArrival(static_cast<int32_t>(block.size()));
+    }
+};
+
+using Telnet = SessionOptions::Telnet;
+
+}  // namespace
+
+TEST(ScriptRunner, TelnetLinesChooseTheNextConnectionsSessionSocket) {
+    SessionRig rig;
+    rig.Run("HOST a\r\ntelnet off\r\nHOST b 2323\r\nTELNET On\r\nHOST c 23\r\nTELNET AUTO\r\nHOST d\r\n");
+    ASSERT_EQ(rig.opened.size(), 1u);
+    rig.Arrive("one");
+    rig.Arrive("two");
+    rig.Arrive("three");
+    ASSERT_EQ(rig.opened.size(), 4u);
+    EXPECT_EQ(rig.opened[0].telnet, Telnet::Auto);
+    EXPECT_EQ(rig.opened[1].telnet, Telnet::Off);
+    EXPECT_EQ(rig.opened[2].telnet, Telnet::On);
+    EXPECT_EQ(rig.opened[3].telnet, Telnet::Auto);
+    EXPECT_EQ(rig.initial.calls, (Lines{"CloseSck"})) << "the socket made before the run never connects";
+    EXPECT_EQ(rig.sessions[0].calls, (Lines{"Connect a:23", "GetData"}));
+    EXPECT_EQ(rig.sessions[1].calls, (Lines{"Connect b:2323", "GetData"}));
+    EXPECT_EQ(rig.sessions[2].calls, (Lines{"Connect c:23", "GetData"}));
+    EXPECT_EQ(rig.sessions[3].calls, (Lines{"Connect d:23"}));
+    EXPECT_EQ(rig.initial.destroyed + rig.sessions[0].destroyed, 0) << "released sockets live until teardown";
+    EXPECT_EQ(SplitCrLf(rig.box.Text()),
+              (Lines{"Checking script (clearing output file)", "Running script", "Opening connection", "one", "",
+                     "Opening connection", "two", "", "Opening connection", "three", "", "Opening connection"}));
+
+    // A new run starts again from the defaults.
+    rig.Run("TELNET OFF\r\n");
+    rig.Run("HOST e\r\n");
+    EXPECT_EQ(rig.opened.back().telnet, Telnet::Auto);
+}
+
+TEST(ScriptRunner, TelnetWithABadOrMissingArgumentIsError5) {
+    for (const char* line : {"TELNET", "TELNET YES", "TELNET ON OFF", "TELNET  ON", "TELNET 1"}) {
+        SessionRig rig;
+        rig.Run(std::string("ECHO \"a\"\r\n") + line + "\r\nECHO \"never\"\r\n");
+        EXPECT_EQ(rig.box.Text(), "Checking script (clearing output file)\r\nRunning script\r\na\r\nError 5\r\n"
+                                  "Invalid procedure call or argument\r\nClosed connection.\r\n")
+            << line;
+        EXPECT_TRUE(rig.runner.Ended());
+        EXPECT_EQ(rig.runner.ExitStatus(), 1);
+    }
+}
+
+TEST(ScriptRunner, HostOnASocketInUseKeepsItAndFailsAsBefore) {
+    SessionRig rig;
+    rig.hostCloses = false;
+    rig.Run("HOST a\r\nHOST b\r\n");
+    rig.sessions.back().connectError = VbError(40020, "CSocketKit.Connect", "Invalid operation at current state");
+    rig.Arrive("banner");
+    EXPECT_EQ(rig.opened.size(), 1u);
+    EXPECT_EQ(rig.sessions[0].calls, (Lines{"Connect a:23", "GetData", "Connect b:23", "CloseSck"}));
+    EXPECT_EQ(SplitCrLf(rig.box.Text()).back(), "Closed connection.");
+}

@@ -2,145 +2,104 @@
 // CSocketKit alone, for trying Varnel scripts without a real device. It is
 // also the example of how to use the socket object as a server:
 //
-//   listener: Bind(port, "127.0.0.1"), Listen(); on ConnectionRequest, a new
-//   closed CSocketKit calls Accept(requestID) and takes the connection over.
-//   session:  DataArrival -> GetData; replies with SendData; CloseSck closes.
+//   listener: Bind(port, "127.0.0.1"), Listen(); on ConnectionRequest a new
+//             closed CSocketKit calls Accept(requestID) and takes the
+//             connection over (session.cpp); a failing accept arrives as
+//             the listener's Error event, and the listener carries on.
+//   session:  DataArrival -> GetData; answers with SendData, paced by
+//             SendComplete; Error and CloseSck end it (session.cpp).
+//   waits:    timers of the event loop, one per session.
 //
-// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD]
+// The dialogue itself (banner, login, commands) is in dialogue.cpp.
+//
+// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N]
 // The first line of output is the port it listens on (0 = chosen by the system).
-//
-// The dialogue: a banner and "login: ", then "Password: ", then the prompt
-// "varnel-demo> " with the commands: help, echo TEXT, show config [BYTES],
-// wait SECONDS, exit.
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 
-#include "net/socket/csocket_kit.h"
 #include "platform/message_window.h"
 #include "platform/vb_error.h"
+#include "session.h"
 
 namespace {
 
-const char* const kPrompt = "varnel-demo> ";
-constexpr win::UINT WM_APP_WAIT_DONE = 0x8001;   // wParam: session id, lParam: seconds
+constexpr win::UINT WM_APP_RELEASE = 0x8001;   // wParam: the session to delete
 
 struct Options {
     int port = 0;
     std::string user = "admin";
     std::string password = "varnel";
+    int maxSessions = 0;   // 0: no limit
 };
 
-// A configuration listing of exactly size bytes, made of plausible lines and
-// ending with a line break.
-std::string Configuration(long size) {
-    std::string text = "! varnel-demo configuration\r\nhostname varnel-demo\r\n";
-    for (int n = 1; static_cast<long>(text.size()) < size; ++n)
-        text += "interface port1/" + std::to_string(n) + "\r\n description link " + std::to_string(n) +
-                "\r\n no shutdown\r\n!\r\n";
-    text.resize(static_cast<size_t>(size < 0 ? 0 : size));
-    if (text.size() >= 2) text.replace(text.size() - 2, 2, "\r\n");   // end on a whole line
-    return text;
-}
-
-class DemoHost;
-
-// One connection: its socket, where it is in the dialogue, and unfinished input.
-class Session : public CSocketKitEvents {
-public:
-    Session(DemoHost& host, int32_t id) : host_(host), id_(id), socket_(CSocketKit::Create()) {
-        socket_->SetEventReceiver(this);
-    }
-    ~Session() override { socket_->SetEventReceiver(nullptr); }
-
-    void Start(int32_t requestID) {
-        socket_->Accept(requestID);   // may raise DataArrival and CloseSck at once
-        Send("\r\nvarnel-demo: a practice device for Varnel scripts\r\n\r\nlogin: ");
-    }
-    bool Closed() const { return closed_; }
-    void WaitDone(int32_t seconds) {
-        Send("waited " + std::to_string(seconds) + " seconds\r\n" + kPrompt);
-    }
-
-    void DataArrival(int32_t) override;
-    void CloseSck() override { Close(); }
-    void SendComplete() override {
-        if (closeWhenSent_) Close();
-    }
-
-private:
-    void Send(const std::string& text) {
-        if (!closed_ && socket_->State() == sckConnected) socket_->SendData(VbVariant(text));
-    }
-    void Close() {
-        if (closed_) return;
-        closed_ = true;
-        socket_->CloseSck();
-    }
-    void Line(const std::string& line);
-    void Command(const std::string& line);
-
-    enum class Step { Login, Password, Shell };
-    DemoHost& host_;
-    int32_t id_;
-    std::shared_ptr<CSocketKit> socket_;
-    Step step_ = Step::Login;
-    std::string user_;
-    std::string pending_;
-    bool closed_ = false;
-    bool closeWhenSent_ = false;
-};
-
-class DemoHost : public CSocketKitEvents {
+class DemoHost : public CSocketKitEvents, public SessionOwner {
 public:
     explicit DemoHost(const Options& options) : options_(options), listener_(CSocketKit::Create()) {
+        instance_ = this;
+        window_ = win::CreateWindowExA(0, "STATIC", "DEMO_HOST_WINDOW");
+        win::SetWindowLongA(window_, win::GWL_WNDPROC, &DemoHost::WindowProc);
         listener_->SetEventReceiver(this);
         listener_->Bind(VbVariant(options.port), VbVariant("127.0.0.1"));
         listener_->Listen();
-        window_ = win::CreateWindowExA(0, "STATIC", "DEMO_HOST_WINDOW");
-        win::SetWindowLongA(window_, win::GWL_WNDPROC, &DemoHost::WindowProc);
-        instance_ = this;
     }
     int32_t Port() const { return listener_->LocalPort(); }
-    const Options& options() const { return options_; }
 
+    // A client connects: a new session, or a refusal when the host is full.
     void ConnectionRequest(int32_t requestID) override {
-        Sweep();
-        int32_t id = nextId_++;
-        auto session = std::make_unique<Session>(*this, id);
-        Session* s = session.get();
-        sessions_[id] = std::move(session);
+        const bool full = options_.maxSessions > 0 && active_ >= options_.maxSessions;
+        const int32_t id = nextId_++;
+        auto& session = sessions_[id];
+        session = std::make_unique<Session>(*this, id, Dialogue(options_.user, options_.password));
+        if (!full) ++active_;
+        counted_[id] = !full;
+        const std::string refusal = "varnel-demo: too many sessions (at most " +
+                                    std::to_string(options_.maxSessions) + "), try again later\r\n";
         try {
-            s->Start(requestID);
+            session->Start(requestID, full ? refusal : Dialogue::Greeting(), full);
         } catch (const VbError& e) {
-            std::fprintf(stderr, "accept failed: %d %s\n", e.Number, e.Description.c_str());
+            LogLine("session " + std::to_string(id) + ": cannot take the connection: " + e.Description);
+            Release(*session);
         }
     }
 
-    // "wait SECONDS": a sleeping thread posts the answer back to the loop, so
-    // the host keeps serving everybody else in the meantime.
-    void AnswerLater(int32_t id, int32_t seconds) {
-        win::HWND window = window_;
-        std::thread([window, id, seconds] {
-            std::this_thread::sleep_for(std::chrono::seconds(seconds));
-            win::PostMessageA(window, WM_APP_WAIT_DONE, id, seconds);
-        }).detach();
+    // The listener could not accept (out of descriptors); it tries again by itself.
+    void Error(int16_t number, std::string& description, int32_t, const std::string&, const std::string&, int32_t,
+               bool&) override {
+        LogLine("cannot accept a connection: " + description + " (" + std::to_string(number) +
+                "); trying again when a descriptor is free");
+    }
+
+    void StartWait(Session& session, int seconds) override {
+        win::SetTimer(window_, static_cast<uint32_t>(session.Id()), static_cast<uint32_t>(seconds) * 1000u);
+    }
+    void Release(Session& session) override {
+        win::KillTimer(window_, static_cast<uint32_t>(session.Id()));
+        win::PostMessageA(window_, WM_APP_RELEASE, session.Id(), 0);
+    }
+    void LogLine(const std::string& line) override {
+        std::fprintf(stderr, "varnel-demo-host: %s\n", line.c_str());
     }
 
 private:
-    // Sessions are dropped here, outside their own event handlers.
-    void Sweep() {
-        for (auto it = sessions_.begin(); it != sessions_.end();)
-            it = it->second->Closed() ? sessions_.erase(it) : std::next(it);
-    }
-    static win::LRESULT WindowProc(win::HWND, win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
-        if (msg == WM_APP_WAIT_DONE) {
-            auto it = instance_->sessions_.find(wParam);
-            if (it != instance_->sessions_.end() && !it->second->Closed()) it->second->WaitDone(lParam);
+    static win::LRESULT WindowProc(win::HWND hwnd, win::UINT msg, win::WPARAM wParam, win::LPARAM) {
+        DemoHost& host = *instance_;
+        auto it = host.sessions_.find(wParam);
+        if (it == host.sessions_.end()) return 0;
+        if (msg == win::WM_TIMER) {
+            win::KillTimer(hwnd, static_cast<uint32_t>(wParam));
+            it->second->WaitOver();
+        } else if (msg == WM_APP_RELEASE) {
+            if (host.counted_[wParam]) --host.active_;
+            host.counted_.erase(wParam);
+            host.sessions_.erase(it);
+            // The C library keeps freed memory for later; when the last
+            // session has gone, an idle host gives it back to the system.
+            if (host.sessions_.empty()) malloc_trim(0);
         }
         return 0;
     }
@@ -150,79 +109,25 @@ private:
     std::shared_ptr<CSocketKit> listener_;
     win::HWND window_ = 0;
     std::map<int32_t, std::unique_ptr<Session>> sessions_;
+    std::map<int32_t, bool> counted_;   // whether a session counts against --max-sessions
+    int active_ = 0;
     int32_t nextId_ = 1;
 };
 
 DemoHost* DemoHost::instance_ = nullptr;
 
-void Session::DataArrival(int32_t) {
-    VbVariant data{std::string()};
-    socket_->GetData(data);
-    pending_ += data.Bytes();
-    size_t eol;
-    while (!closed_ && (eol = pending_.find('\n')) != std::string::npos) {
-        std::string line = pending_.substr(0, eol);
-        pending_.erase(0, eol + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        Line(line);
-    }
-}
-
-void Session::Line(const std::string& line) {
-    switch (step_) {
-    case Step::Login:
-        user_ = line;
-        step_ = Step::Password;
-        Send("Password: ");
-        break;
-    case Step::Password:
-        if (user_ == host_.options().user && line == host_.options().password) {
-            step_ = Step::Shell;
-            Send("\r\nWelcome, " + user_ + ".\r\n" + kPrompt);
-        } else {
-            step_ = Step::Login;
-            Send("\r\nLogin incorrect\r\n\r\nlogin: ");
-        }
-        break;
-    case Step::Shell:
-        Command(line);
-        break;
-    }
-}
-
-void Session::Command(const std::string& line) {
-    std::string word = line.substr(0, line.find(' '));
-    std::string rest = line.size() > word.size() ? line.substr(word.size() + 1) : "";
-    if (word.empty()) {
-        Send(kPrompt);
-    } else if (word == "help") {
-        Send("commands: help, echo TEXT, show config [BYTES], wait SECONDS, exit\r\n" +
-             std::string(kPrompt));
-    } else if (word == "echo") {
-        Send(rest + "\r\n" + kPrompt);
-    } else if (word == "show" && rest.rfind("config", 0) == 0) {
-        long size = rest.size() > 7 ? std::atol(rest.c_str() + 7) : 1024;
-        Send(Configuration(size) + kPrompt);
-    } else if (word == "wait") {
-        host_.AnswerLater(id_, std::atoi(rest.c_str()));
-    } else if (word == "exit") {
-        closeWhenSent_ = true;
-        Send("Goodbye.\r\n");
-        if (socket_->BytesWaitingToSend() == 0) Close();
-    } else {
-        Send("% Unknown command \"" + word + "\"\r\n" + kPrompt);
-    }
-}
-
 Options ParseArguments(int argc, char** argv) {
     Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string flag = argv[i];
-        if (flag == "--port") o.port = std::atoi(argv[i + 1]);
-        else if (flag == "--user") o.user = argv[i + 1];
-        else if (flag == "--password") o.password = argv[i + 1];
+    for (int i = 1; i < argc; i += 2) {
+        const std::string flag = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (value && flag == "--port") o.port = std::atoi(value);
+        else if (value && flag == "--user") o.user = value;
+        else if (value && flag == "--password") o.password = value;
+        else if (value && flag == "--max-sessions" && std::atoi(value) > 0) o.maxSessions = std::atoi(value);
         else {
-            std::fprintf(stderr, "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD]\n");
+            std::fprintf(stderr,
+                         "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N]\n");
             std::exit(2);
         }
     }
@@ -239,8 +144,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         win::RunMessageLoop();
     } catch (const VbError& e) {
-        std::fprintf(stderr, "varnel-demo-host: %s (%d, %s)\n", e.Description.c_str(), e.Number,
-                     e.Source.c_str());
+        std::fprintf(stderr, "varnel-demo-host: %s (%d, %s)\n", e.Description.c_str(), e.Number, e.Source.c_str());
         return 1;
     }
     return 0;

@@ -17,6 +17,7 @@
 class ByteQueue {
 public:
     size_t Size() const { return tail_ - head_; }
+    size_t Capacity() const { return bytes_.capacity(); }
     bool Empty() const { return tail_ == head_; }
 
     void Append(std::string_view more) {

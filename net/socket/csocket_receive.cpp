@@ -3,6 +3,7 @@
 // them there. UDP: GetData/PeekData read the waiting datagram straight from
 // the platform socket and record its sender.
 #include <string>
+#include <string_view>
 
 #include "net/socket/csocket_kit.h"
 #include "net/socket/wire_format.h"
@@ -114,7 +115,19 @@ void CSocketKit::TakeReceivedBytes(int32_t count, bool peek, int32_t& errorCode,
 int32_t CSocketKit::RecvDataToBuffer() {
     // A reported size of 0 is never used as the size of a receive call.
     const size_t size = receiveBufferSize_ > 0 ? static_cast<size_t>(receiveBufferSize_) : 65536;
-    int received = win::recv(socketHandle_, receiveBuffer_.Room(size), static_cast<int>(size), 0);
+    // Into the buffer's own storage when it has the room; otherwise through
+    // one scratch block shared by all objects, so that a connection that only
+    // ever receives a few bytes at a time holds a few bytes, not the storage
+    // of a whole receive call (a server with many idle sessions).
+    static std::string scratch;
+    const bool direct = !receiveBuffer_.Empty() || receiveBuffer_.Capacity() >= size;
+    if (!direct && scratch.size() < size) scratch.resize(size);
+    char* into = direct ? receiveBuffer_.Room(size) : scratch.data();
+    int received = win::recv(socketHandle_, into, static_cast<int>(size), 0);
+    if (received > 0 && !direct) {
+        receiveBuffer_.Append(std::string_view(scratch.data(), static_cast<size_t>(received)));
+        return received;
+    }
     if (received == win::SOCKET_ERROR) {
         int32_t code = win::WSAGetLastError();
         if (code == 10035) return 0;   // a notification whose data has already been read

@@ -1,0 +1,156 @@
+#include "session.h"
+
+#include "platform/vb_error.h"
+
+Session::Session(SessionOwner& owner, int32_t id, Dialogue dialogue)
+    : owner_(owner), id_(id), dialogue_(std::move(dialogue)), socket_(CSocketKit::Create()) {
+    socket_->SetEventReceiver(this);
+}
+
+Session::~Session() {
+    socket_->SetEventReceiver(nullptr);
+    CloseSocket();
+}
+
+// A close that fails still leaves the object without its socket.
+void Session::CloseSocket() {
+    try {
+        socket_->CloseSck();
+    } catch (const VbError& e) {
+        owner_.LogLine("session " + std::to_string(id_) + ": close failed: " + e.Description);
+    }
+}
+
+void Session::Start(int32_t requestID, const std::string& greeting, bool hangUp) {
+    socket_->Accept(requestID);   // may raise DataArrival, CloseSck or Error at once
+    if (finished_) return;
+    started_ = true;
+    Send(greeting);
+    hangUp_ = hangUp;
+    Advance();
+}
+
+void Session::WaitOver() {
+    if (!waiting_) return;
+    waiting_ = false;
+    Send(then_);
+    then_.clear();
+    Advance();
+}
+
+void Session::DataArrival(int32_t) {
+    VbVariant data{std::string()};
+    socket_->GetData(data);
+    input_ += data.Bytes();
+    if (!started_ || finished_) return;
+    if (Busy() && input_.size() > kMaxWaitingInput) {
+        Finish("closed: more than " + std::to_string(kMaxWaitingInput) + " bytes of input waiting");
+        return;
+    }
+    Advance();
+}
+
+// The client closed its side: nothing more can be said, but what is queued
+// still goes out before the session ends.
+void Session::CloseSck() {
+    peerClosed_ = true;
+    if (listing_ || waiting_) {
+        owner_.LogLine("session " + std::to_string(id_) + ": the client closed before the answer was complete");
+    }
+    listing_.reset();
+    waiting_ = false;
+    Advance();
+}
+
+void Session::Error(int16_t, std::string&, int32_t, const std::string&, const std::string&, int32_t, bool&) {
+    Finish();   // the connection is broken: nothing more can go out
+}
+
+// Moves the session on as far as it can: the listing in progress while the
+// send buffer is empty, the end of the session once everything has gone out,
+// the next lines while no answer is in progress. Events raised meanwhile
+// (SendComplete inside SendData) come back here and only ask for another round.
+void Session::Advance() {
+    if (advancing_) {
+        again_ = true;
+        return;
+    }
+    advancing_ = true;
+    do {
+        again_ = false;
+        while (!finished_ && listing_ && socket_->State() == sckConnected && Drained()) {
+            std::string piece = listing_->Next(kPiece);
+            if (listing_->Done()) {   // the last piece goes out together with what follows it
+                piece += then_;
+                then_.clear();
+                listing_.reset();
+            }
+            socket_->SendData(VbVariant(piece));
+        }
+        if (!finished_ && (hangUp_ || peerClosed_) && !listing_ && !waiting_ && Drained()) Finish();
+        std::string line;
+        if (!finished_ && !Busy() && !peerClosed_ && NextLine(line)) {
+            Perform(dialogue_.Line(line));
+            again_ = true;
+        }
+    } while (again_ && !finished_);
+    advancing_ = false;
+}
+
+// The next whole line of input, without its line ending. A line longer than
+// kMaxLine is answered at once and skipped up to its end.
+bool Session::NextLine(std::string& line) {
+    for (;;) {
+        const size_t end = input_.find('\n');
+        const size_t length = end == std::string::npos ? input_.size() : end;
+        if (skipping_) {
+            input_.erase(0, end == std::string::npos ? input_.size() : end + 1);
+            if (end == std::string::npos) return false;
+            skipping_ = false;
+            continue;
+        }
+        // Measured without its line ending; an unfinished line may still end in CR.
+        const bool endsInCR = end != std::string::npos && end > 0 && input_[end - 1] == '\r';
+        const size_t allowed = end == std::string::npos ? kMaxLine + 1 : kMaxLine;
+        if (length - (endsInCR ? 1 : 0) > allowed) {
+            skipping_ = true;
+            Perform(dialogue_.LineTooLong(kMaxLine));
+            if (finished_ || Busy()) return false;
+            continue;
+        }
+        if (end == std::string::npos) return false;
+        line.assign(input_, 0, end);
+        input_.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return true;
+    }
+}
+
+void Session::Perform(const Answer& answer) {
+    Send(answer.text);
+    then_ = answer.then;
+    if (answer.listing >= 0) {
+        listing_ = std::make_unique<ConfigText>(answer.listing);
+    } else if (answer.waitSeconds >= 0) {
+        waiting_ = true;
+        owner_.StartWait(*this, answer.waitSeconds);
+    }
+    hangUp_ = hangUp_ || answer.hangUp;
+}
+
+void Session::Send(const std::string& text) {
+    if (finished_ || text.empty() || socket_->State() != sckConnected) return;
+    if (static_cast<size_t>(socket_->BytesWaitingToSend()) + text.size() > kMaxWaitingOutput) {
+        Finish("closed: more than " + std::to_string(kMaxWaitingOutput) + " bytes of output waiting");
+        return;
+    }
+    socket_->SendData(VbVariant(text));
+}
+
+void Session::Finish(const std::string& why) {
+    if (finished_) return;
+    finished_ = true;
+    if (!why.empty()) owner_.LogLine("session " + std::to_string(id_) + ": " + why);
+    CloseSocket();
+    owner_.Release(*this);
+}

@@ -1,0 +1,86 @@
+// One client connection of the demo host. The session owns its CSocketKit,
+// cuts the input into lines for its Dialogue, and turns each Answer into
+// output, paced by the send buffer: a listing is produced piece by piece
+// whenever the previous piece has gone out, and the next line is read only
+// once the answer before it is complete.
+//
+// Limits, so that no client costs more than a bounded amount of memory: a
+// line longer than kMaxLine is answered with an error and not read; input
+// waiting behind an unfinished answer is limited to kMaxWaitingInput, and
+// output not yet taken by the client to kMaxWaitingOutput; beyond either, the
+// session is closed with a log line.
+//
+// The session ends when the dialogue hangs up, when the client resets
+// (Error), or when the client closes its side (CloseSck): then whatever was
+// already queued goes out first. The owner is told once (Release) and
+// deletes the session later, outside its event handlers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "dialogue.h"
+#include "config_text.h"
+#include "net/socket/csocket_kit.h"
+
+class Session;
+
+// What a session needs from the host that owns it.
+class SessionOwner {
+public:
+    virtual ~SessionOwner() = default;
+    virtual void StartWait(Session& session, int seconds) = 0;   // then call WaitOver
+    virtual void Release(Session& session) = 0;                  // the session is over
+    virtual void LogLine(const std::string& line) = 0;
+};
+
+class Session : public CSocketKitEvents {
+public:
+    static constexpr size_t kMaxLine = 4096;
+    static constexpr size_t kMaxWaitingInput = 64 * 1024;
+    static constexpr size_t kMaxWaitingOutput = 1024 * 1024;
+    static constexpr size_t kPiece = 64 * 1024;   // listing bytes produced at a time
+
+    Session(SessionOwner& owner, int32_t id, Dialogue dialogue);
+    ~Session() override;
+
+    // Takes the connection over and sends the greeting; with hangUp, closes
+    // it once the greeting has gone out (a refusal). VbError if the
+    // connection cannot be taken.
+    void Start(int32_t requestID, const std::string& greeting, bool hangUp);
+    void WaitOver();
+    int32_t Id() const { return id_; }
+
+    void DataArrival(int32_t bytesTotal) override;
+    void CloseSck() override;
+    void Error(int16_t number, std::string& description, int32_t sCode, const std::string& source,
+               const std::string& helpFile, int32_t helpContext, bool& cancelDisplay) override;
+    void SendComplete() override { Advance(); }
+
+private:
+    bool Busy() const { return listing_ != nullptr || waiting_ || hangUp_; }
+    bool Drained() const { return socket_->BytesWaitingToSend() == 0; }
+    void Advance();
+    bool NextLine(std::string& line);
+    void Perform(const Answer& answer);
+    void Send(const std::string& text);
+    void Finish(const std::string& why = "");
+    void CloseSocket();
+
+    SessionOwner& owner_;
+    int32_t id_;
+    Dialogue dialogue_;
+    std::shared_ptr<CSocketKit> socket_;
+    std::string input_;                    // received, not yet read as lines
+    bool started_ = false;                 // the greeting has been sent
+    bool skipping_ = false;                // inside a line that was too long
+    std::unique_ptr<ConfigText> listing_;  // the listing being sent
+    bool waiting_ = false;                 // a "wait" is running
+    std::string then_;                     // sent after the listing or the wait
+    bool hangUp_ = false;                  // close once everything has gone out
+    bool peerClosed_ = false;
+    bool finished_ = false;
+    bool advancing_ = false;
+    bool again_ = false;
+};
