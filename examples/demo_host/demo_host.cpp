@@ -12,7 +12,8 @@
 //
 // The dialogue itself (banner, login, commands) is in dialogue.cpp.
 //
-// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N]
+// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet]
+// With --telnet each session negotiates telnet options first (session.h).
 // The first line of output is the port it listens on (0 = chosen by the system).
 #include <malloc.h>
 
@@ -35,6 +36,7 @@ struct Options {
     std::string user = "admin";
     std::string password = "varnel";
     int maxSessions = 0;   // 0: no limit
+    bool telnet = false;
 };
 
 class DemoHost : public CSocketKitEvents, public SessionOwner {
@@ -54,7 +56,7 @@ public:
         const bool full = options_.maxSessions > 0 && active_ >= options_.maxSessions;
         const int32_t id = nextId_++;
         auto& session = sessions_[id];
-        session = std::make_unique<Session>(*this, id, Dialogue(options_.user, options_.password));
+        session = std::make_unique<Session>(*this, id, Dialogue(options_.user, options_.password), options_.telnet);
         if (!full) ++active_;
         counted_[id] = !full;
         const std::string refusal = "varnel-demo: too many sessions (at most " +
@@ -118,16 +120,20 @@ DemoHost* DemoHost::instance_ = nullptr;
 
 Options ParseArguments(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (flag == "--telnet") {
+            o.telnet = true;
+            continue;
+        }
+        const char* value = i + 1 < argc ? argv[++i] : nullptr;
         if (value && flag == "--port") o.port = std::atoi(value);
         else if (value && flag == "--user") o.user = value;
         else if (value && flag == "--password") o.password = value;
         else if (value && flag == "--max-sessions" && std::atoi(value) > 0) o.maxSessions = std::atoi(value);
         else {
             std::fprintf(stderr,
-                         "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N]\n");
+                         "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet]\n");
             std::exit(2);
         }
     }
