@@ -1,4 +1,4 @@
-// Helpers of the start-up code: the command-line text, hidden-mode
+// Functions of the start-up code: the command-line text, hidden-mode
 // detection, the program's folder and the resolution of bare names.
 #pragma once
 

@@ -59,6 +59,17 @@ public:
         return block;
     }
 
+    void TakeData(std::string& block) override {
+        if (!filtering_) {
+            // Straight from the socket, into block's storage (see TelnetSocket).
+            VbVariant data = VbVariant::String(std::move(block));
+            socket_->GetData(data);
+            block = data.TakeBytes();
+            return;
+        }
+        block = GetData();
+    }
+
     void CloseSck() override { socket_->CloseSck(); }
 
     // Answers queued on their own are not the script's: with none of its

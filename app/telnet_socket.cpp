@@ -34,9 +34,15 @@ public:
     }
     void SendData(const std::string& data) override { socket_->SendData(VbVariant(data)); }
     std::string GetData() override {
-        VbVariant block{std::string()};   // a text variable: the data comes as text
-        socket_->GetData(block);
-        return block.TakeBytes();
+        std::string block;
+        TakeData(block);
+        return block;
+    }
+    void TakeData(std::string& block) override {
+        // A text variable (the data comes as text) holding block's storage.
+        VbVariant data = VbVariant::String(std::move(block));
+        socket_->GetData(data);
+        block = data.TakeBytes();
     }
     void CloseSck() override { socket_->CloseSck(); }
     int32_t BytesWaitingToSend() const override { return socket_->BytesWaitingToSend(); }

@@ -8,7 +8,13 @@ and by Python's telnetlib, all measured in the same run.
   (c) peak memory of (b), and of a stream ten times smaller, to show whether
       memory grows with the stream
 
-Usage: session_bench.py BUILD_DIR [--exchanges N] [--stream-mb M]
+(a) and (b) run Varnel and the minimal client in turn, --repeat times each
+(3 by default), and report the median of each, so that a burst of load from
+elsewhere on a shared machine hits both sides alike or is left out. Next to
+the elapsed time, the CPU time each process used (user + system) is shown:
+it hardly depends on the load and tells how much work each side does.
+
+Usage: session_bench.py BUILD_DIR [--exchanges N] [--stream-mb M] [--repeat R]
 Prints one table row per measurement as TSV: name, ours, baseline, ratio.
 """
 import argparse
@@ -93,13 +99,30 @@ class Host:
         self.proc.wait()
 
 
+CPU_SECONDS = {}  # seconds of the last run of each command (user + system)
+
+
 def timed(cmd, timeout=600):
     """Runs cmd; returns (seconds, peak RSS of the child in KiB, exit status)."""
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     _, status, usage = os.wait4(proc.pid, 0)
     elapsed = time.perf_counter() - start
+    CPU_SECONDS[cmd[0]] = usage.ru_utime + usage.ru_stime
     return elapsed, usage.ru_maxrss, os.waitstatus_to_exitcode(status)
+
+
+def median(values):
+    values = sorted(values)
+    return values[len(values) // 2]
+
+
+def in_turn(repeat, ours, base):
+    """Runs ours() and base() in turn, repeat times; each returns (seconds, cpu
+    seconds). Returns the medians: (ours, ours cpu, base, base cpu)."""
+    runs = [(ours(), base()) for _ in range(repeat)]
+    return (median([o[0] for o, _ in runs]), median([o[1] for o, _ in runs]),
+            median([b[0] for _, b in runs]), median([b[1] for _, b in runs]))
 
 
 def varnel_run(build, scratch, script_text, name):
@@ -131,6 +154,7 @@ def main():
     p.add_argument("build")
     p.add_argument("--exchanges", type=int, default=10000)
     p.add_argument("--stream-mb", type=int, default=100)
+    p.add_argument("--repeat", type=int, default=3)
     a = p.parse_args()
     build = os.path.abspath(a.build)
     client = os.path.join(build, "bench", "minimal_client")
@@ -140,10 +164,18 @@ def main():
                                    capture_output=True).returncode == 0
     try:
         n = a.exchanges
+        varnel = os.path.join(build, "varnel")
         with Host(build, "exchange") as h:
-            base, _, _ = timed([client, "exchange", str(h.port), str(n)])
-            ours, _, _ = varnel_run(build, scratch, exchange_script(h.port, n), "exchange")
+            def ours_exchange():
+                secs = varnel_run(build, scratch, exchange_script(h.port, n), "exchange")[0]
+                return secs, CPU_SECONDS[varnel]
+
+            def base_exchange():
+                return timed([client, "exchange", str(h.port), str(n)])[0], CPU_SECONDS[client]
+
+            ours, ours_cpu, base, base_cpu = in_turn(a.repeat, ours_exchange, base_exchange)
             row(f"(a) SEND/WAIT exchange, {n}x", ours / n * 1e6, base / n * 1e6, "us", "minimal client")
+            row("    CPU time per exchange", ours_cpu / n * 1e6, base_cpu / n * 1e6, "us", "minimal client")
             if expect:
                 path = os.path.join(scratch, "x.exp")
                 open(path, "w").write(EXPECT_EXCHANGE)
@@ -155,11 +187,22 @@ def main():
         size = a.stream_mb << 20
         with Host(build, "stream", str(size)) as h:
             bout = os.path.join(scratch, "base.out")
-            base, brss, _ = timed([client, "stream", str(h.port), bout])
-            ours, rss, _ = varnel_run(build, scratch, stream_script(h.port), "stream")
+            peak = []
+
+            def ours_stream():
+                secs, rss, _ = varnel_run(build, scratch, stream_script(h.port), "stream")
+                peak.append(rss)
+                return secs, CPU_SECONDS[varnel]
+
+            def base_stream():
+                return timed([client, "stream", str(h.port), bout])[0], CPU_SECONDS[client]
+
+            ours, ours_cpu, base, base_cpu = in_turn(a.repeat, ours_stream, base_stream)
+            rss = max(peak)
             mb = size / 1e6
             print(f"ROW\t(b) stream capture, {a.stream_mb} MB\t{mb / ours:.1f} MB/s\t{mb / base:.1f} MB/s "
                   f"(minimal client)\t{(mb / ours) / (mb / base):.2f}x")
+            row("    CPU time per MB", ours_cpu / mb * 1e6, base_cpu / mb * 1e6, "us", "minimal client")
             if expect:
                 path = os.path.join(scratch, "s.exp")
                 open(path, "w").write(EXPECT_STREAM)

@@ -2,13 +2,22 @@
 //
 // Every socket of the layer is tracked with its phase (fresh, connecting,
 // connected, listening, failed, datagram), its registration (window, message,
-// selected events) and one armed flag per event. Epoll interest follows the
-// armed flags: a socket is watched (level-triggered, EPOLLONESHOT) only for
-// conditions that could lead to a message now, and each report disables it
-// until the interest is synced again, so a readable socket whose FD_READ is
-// disarmed is never reported and cannot spin the loop. A report that changes
-// nothing does not re-enable the same interest until a call on the socket
-// changes its state.
+// selected events) and one armed flag per event.
+//
+// Most sockets are watched level-triggered with EPOLLONESHOT, and only for
+// conditions that could lead to a message now: each report disables the
+// socket until the interest is synced again, so a readable socket whose
+// FD_READ is disarmed is never reported and cannot spin the loop. A report
+// that changes nothing does not re-enable the same interest until a call on
+// the socket changes its state.
+//
+// A connected stream socket, the one that carries a session's data, stays in
+// epoll edge-triggered instead, with its armed flags kept here: re-arming
+// FD_READ after a receive costs no epoll call. An edge reports each new
+// arrival (and the end or an error) once, so the conditions that an edge does
+// not report again are checked when a receive re-arms FD_READ
+// (read_rechecks.cpp): the receive tells whether data is left behind it, and
+// once an end or an error has been reported the read side is checked fully.
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -48,69 +57,13 @@ uint64_t Tag(const Sock& k) { return (uint64_t{k.generation} << 32) | static_cas
 
 bool Registered(const Sock& k) { return k.hwnd != 0 && k.events != 0; }
 
+bool EdgeTriggered(const Sock& k) { return k.stream && k.phase == Phase::Connected; }
+
 void PostEvent(const Sock& k, int32_t event, int error) {
     if (!Registered(k) || (k.events & event) == 0) return;
     LPARAM lParam = static_cast<LPARAM>((static_cast<uint32_t>(error & 0xFFFF) << 16) |
                                         static_cast<uint32_t>(event & 0xFFFF));
     PostSocketNotification(k.hwnd, k.msg, k.fd, lParam, k.fd);
-}
-
-uint32_t Desired(const Sock& k) {
-    if (!Registered(k)) return 0;
-    uint32_t want = 0;
-    switch (k.phase) {
-        case Phase::Connecting:
-            want = EPOLLOUT;  // completion or failure
-            break;
-        case Phase::Connected:
-            if (!k.eofSeen && !k.readBlocked &&
-                (((k.events & FD_READ) && k.armRead) || ((k.events & FD_CLOSE) && !k.closePosted)))
-                want |= EPOLLIN | EPOLLRDHUP;
-            if ((k.events & FD_WRITE) && k.writeWanted) want |= EPOLLOUT;
-            break;
-        case Phase::Datagram:
-            if (!k.readBlocked && (k.events & FD_READ) && k.armRead) want |= EPOLLIN;
-            if ((k.events & FD_WRITE) && k.writeWanted) want |= EPOLLOUT;
-            break;
-        case Phase::Listening:
-            if ((k.events & FD_ACCEPT) && k.armAccept) want |= EPOLLIN;
-            break;
-        case Phase::Fresh:
-        case Phase::Failed:
-            break;
-    }
-    return want;
-}
-
-// Enables the epoll interest the socket needs now. An interest that is no
-// longer needed is left as it is: it reports at most once (EPOLLONESHOT), and
-// the report finds nothing armed.
-void SyncInterest(Sock& k) {
-    uint32_t want = Desired(k);
-    if (want == 0 || want == k.enabledMask) return;
-    if (want == k.stalledMask) return;
-    epoll_event ev{};
-    ev.events = want | EPOLLONESHOT;
-    ev.data.u64 = Tag(k);
-    int epfd = LoopEpollFd();
-    int r;
-    if (!k.inEpoll) {
-        r = ::epoll_ctl(epfd, EPOLL_CTL_ADD, k.fd, &ev);
-        if (r < 0 && errno == EEXIST) r = ::epoll_ctl(epfd, EPOLL_CTL_MOD, k.fd, &ev);
-    } else {
-        r = ::epoll_ctl(epfd, EPOLL_CTL_MOD, k.fd, &ev);
-        if (r < 0 && errno == ENOENT) r = ::epoll_ctl(epfd, EPOLL_CTL_ADD, k.fd, &ev);
-    }
-    if (r == 0) {
-        k.inEpoll = true;
-        k.enabledMask = want;
-    }
-}
-
-// A call on the socket changed its state: any interest may be tried again.
-void Touch(Sock& k) {
-    k.stalledMask = 0;
-    SyncInterest(k);
 }
 
 int TakeSocketError(int fd) {
@@ -167,8 +120,6 @@ ReadSide PeekReadSide(Sock& k, int* err) {
     return ReadSide::Error;
 }
 
-// Handles readiness bits (epoll or poll values) for one socket. Returns true
-// when something changed (a message was posted or the socket's state moved on).
 bool Evaluate(Sock& k, uint32_t ev) {
     bool progress = false;
     switch (k.phase) {
@@ -283,14 +234,6 @@ Sock& TrackSocket(int fd, bool stream) {
     return k;
 }
 
-void ReArmRead(SOCKET s) {
-    Sock* k = FindSocket(s);
-    if (k == nullptr) return;
-    k->armRead = true;
-    k->readBlocked = false;
-    Touch(*k);
-}
-
 bool ForgetSocket(SOCKET s) {
     auto& t = S().table;
     auto it = t.find(s);
@@ -305,6 +248,14 @@ void OnSocketReady(uint64_t tag, uint32_t events) {
     Sock* k = FindSocket(static_cast<int>(tag & 0xFFFFFFFFu));
     if (k == nullptr || k->generation != static_cast<uint32_t>(tag >> 32)) return;
     ++S().reports;
+    if (k->enabledMask & EPOLLET) {
+        // Edge-triggered: the entry stays enabled. An end or an error is
+        // remembered, since its edge is not reported again.
+        if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) k->hangupSeen = true;
+        Evaluate(*k, events);
+        SyncInterest(*k);
+        return;
+    }
     uint32_t reported = k->enabledMask;
     k->enabledMask = 0;  // EPOLLONESHOT: disabled until synced again
     if (!Evaluate(*k, events)) k->stalledMask = reported;
@@ -333,6 +284,7 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, int32_t events) {
     k->readBlocked = false;
     k->writeWanted = false;
     k->eofSeen = false;
+    k->recheckBits = 0;  // the check below is newer
     detail::CheckNow(*k, true);
     detail::Touch(*k);
     return 0;

@@ -176,6 +176,8 @@ void HandleReport(Loop& l, const epoll_event& event) {
 // Looks at the epoll instance once (waiting up to timeoutMs, -1 = no limit) and
 // handles what it reports. Never runs window procedures.
 void PollReadiness(Loop& l, int timeoutMs) {
+    RunSocketRechecks();
+    if (!l.queue.empty()) timeoutMs = 0;  // a recheck posted: nothing to wait for
     epoll_event events[kMaxEvents];
     int n = ::epoll_wait(l.epfd, events, kMaxEvents, timeoutMs);
     for (int i = 0; i < n; ++i) {
@@ -186,6 +188,7 @@ void PollReadiness(Loop& l, int timeoutMs) {
 
 // Everything already there, without waiting: up to a few rounds of full batches.
 void PollReadinessNow(Loop& l) {
+    RunSocketRechecks();
     for (int round = 0; round < 8; ++round) {
         epoll_event events[kMaxEvents];
         int n = ::epoll_wait(l.epfd, events, kMaxEvents, 0);
@@ -221,7 +224,7 @@ bool DispatchOne(Loop& l) {
 
 // Leaves the eventfd signalled when messages wait, for a toolkit watching the fd.
 void KeepSignalWhilePending(Loop& l) {
-    if (!l.queue.empty()) Signal(l);
+    if (!l.queue.empty() || SocketRechecksPending()) Signal(l);
 }
 
 }  // namespace
@@ -323,6 +326,8 @@ void Sleep(uint32_t milliseconds) {
 namespace detail {
 
 int LoopEpollFd() { return L().epfd; }
+
+void SignalLoop() { Signal(L()); }
 
 bool PostSocketNotification(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, int32_t socket) {
     Loop& l = L();

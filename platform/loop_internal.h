@@ -56,6 +56,13 @@ bool DispatchTimer(const QueuedMessage& m);
 
 // Implemented by the socket part: handles an epoll report for a socket.
 void OnSocketReady(uint64_t tag, uint32_t events);
+// Implemented by the socket part: the read-side checks that receives asked
+// for, handled at a readiness pass like epoll reports (may post messages).
+void RunSocketRechecks();
+bool SocketRechecksPending();
+// Makes the loop's descriptor readable (once) for work that waits outside
+// the queue, as a posted message does.
+void SignalLoop();
 // Implemented by the descriptor watches: handles an epoll report for a watch.
 void OnWatchReady(uint64_t tag, uint32_t events);
 // Implemented by the lookup part, program thread: called just before a lookup

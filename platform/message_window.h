@@ -58,7 +58,7 @@ void PumpEventLoop();
 void SetToolkitPump(std::function<void()> pump);
 // Waits until a message is queued or the time has passed, handling socket
 // readiness and finished lookups meanwhile (which may queue messages); dispatches
-// nothing. For bounded waits in tests and headless helpers.
+// nothing. For bounded waits in tests and in headless tools.
 void WaitMessageTimeout(uint32_t milliseconds);
 
 // Window timers. Every `milliseconds` a WM_TIMER message (wParam = id) is

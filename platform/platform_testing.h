@@ -29,5 +29,7 @@ int TrackedSocketCount();
 int QueuedMessageCount();
 // How many epoll reports for sockets the loop has handled so far.
 int SocketReportCount();
+// How many times an open socket's epoll entry has been added, changed or removed.
+int InterestChangeCount();
 
 }  // namespace win::testing

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <cstring>
@@ -33,10 +34,21 @@ struct Sock {
     bool eofSeen = false;         // the read side is finished (EOF or reset, no data left)
     bool closePosted = false;     // FD_CLOSE has been posted (never again)
     int pendingError = 0;         // errno of a reset/abort that a recv or send consumed
+    // A connected stream socket stays in epoll edge-triggered (see async_select.cpp):
+    bool hangupSeen = false;      // a report or a receive told of an end or an error
+    uint32_t recheckBits = 0;     // readiness to evaluate at the next readiness pass (0: none)
     // epoll state
     bool inEpoll = false;
-    uint32_t enabledMask = 0;     // interest currently enabled (0: disabled or never added)
-    uint32_t stalledMask = 0;     // interest whose last report changed nothing
+    uint32_t enabledMask = 0;     // interest currently enabled, with EPOLLET when edge-triggered
+                                  // (0: disabled or never added)
+    uint32_t stalledMask = 0;     // one-shot interest whose last report changed nothing
+};
+
+// What a receive call learned about the stream data left behind it.
+enum class Leftover {
+    None,     // nothing was left (newer arrivals report themselves)
+    Some,     // data is left
+    Unknown,  // anything may be there, the end or an error too: check fully
 };
 
 // The tracked socket with this descriptor, or nullptr.
@@ -55,8 +67,21 @@ void SyncInterest(Sock& k);
 void Touch(Sock& k);
 // A connect finished (0 or a Windows Sockets code): FD_CONNECT (and FD_WRITE) once registered.
 void ConnectFinished(Sock& k, int code);
-// recv/recvfrom was called: FD_READ is armed again.
-void ReArmRead(SOCKET s);
+// One stream receive (recvmsg). With the TCP_INQ option on, the kernel tells
+// the number of bytes still queued after it in *queued (-1 when it did not).
+ssize_t ReceiveStream(SOCKET s, char* buf, int len, int flags, int* queued);
+// What a stream receive (its result, errno and Linux flags) left behind it.
+Leftover LeftBehind(ssize_t n, int err, int flags, int queued);
+// recv/recvfrom was called: FD_READ is armed again, and the condition is
+// checked at the next readiness pass (what is left tells how).
+void ReArmRead(SOCKET s, Leftover left);
+// Handles readiness bits (epoll or poll values) for one socket; true when a
+// message was posted or the socket's state moved on.
+bool Evaluate(Sock& k, uint32_t ev);
+// The socket is watched edge-triggered (a connected stream).
+bool EdgeTriggered(const Sock& k);
+// The tag of the socket's epoll entries and checks: generation and descriptor.
+uint64_t Tag(const Sock& k);
 // errno values that end a connection (kept to report with FD_CLOSE).
 bool IsConnectionLoss(int err);
 

@@ -23,7 +23,7 @@ bool ContainsText(std::string_view text, std::string_view find);
 // before the end of the opening one.
 std::string GetBetween(std::string_view open, std::string_view close, std::string_view text,
                        int32_t& start, bool exact, bool fromEnd);
-// Search helpers shared by the operations above and the runner. Positions are
+// Search functions shared by the operations above and the runner. Positions are
 // 0-based here; npos when not found. An empty find is found at 'from'.
 size_t FindText(std::string_view text, std::string_view find, size_t from, bool exact);
 // The last occurrence of find anywhere in text.

@@ -306,10 +306,12 @@ void ScriptRunner::DestroySockets() {
 void ScriptRunner::wsTelnet_DataArrival(int32_t /*bytesTotal*/) {
     // While an ending drains, blocks are still logged but no longer matched.
     if (blnEnded_ || !wsTelnet) return;
-    std::string block;
+    // The block's storage is kept for the next one, so a large block goes
+    // from the receive call to the output file without being copied.
+    std::string& block = strBlock_;
     try {
         if (wsTelnet->State() == sckClosed) return;  // the data is not read
-        block = wsTelnet->GetData();
+        wsTelnet->TakeData(block);
     } catch (const VbError& e) {
         ReportLineError(e);
         return;
@@ -318,6 +320,8 @@ void ScriptRunner::wsTelnet_DataArrival(int32_t /*bytesTotal*/) {
     LogLine(block, false);
     block.resize(block.size() - 2);
     if (blnDraining_) return;
+    // Not used any more once the next line runs (events handled there take
+    // the next block into the same storage).
     if (modMisc::ContainsText(block, strWaitFor)) RunNextLine();
 }
 

@@ -181,4 +181,5 @@ private:
     bool blnEndOfScript_ = false;             // that ending is "End of script"
     std::string strWriteFailure_;
     std::vector<std::unique_ptr<ISessionSocket>> releasedSockets_;
+    std::string strBlock_;  // the received block being handled (storage kept between blocks)
 };

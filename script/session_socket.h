@@ -24,6 +24,10 @@ public:
     virtual void SendData(const std::string& data) = 0;
     // Takes everything received so far, as text (one char per byte).
     virtual std::string GetData() = 0;
+    // The same into block, replacing its content. The block's storage may be
+    // exchanged for the socket's own, so a caller that keeps one block for
+    // every call gets large blocks without a copy where the socket allows it.
+    virtual void TakeData(std::string& block) { block = GetData(); }
     virtual void CloseSck() = 0;
     // Bytes handed to SendData that have not gone to the host yet.
     virtual int32_t BytesWaitingToSend() const { return 0; }

@@ -200,7 +200,7 @@ TEST(CommandLine, ReasonsWhenNothingRan) {
     }
 }
 
-TEST(CommandLineHelpers, JoinHiddenAndNames) {
+TEST(CommandLineFunctions, JoinHiddenAndNames) {
     const char* argv[] = {"varnel", "/r:my", "script.txt", "/hidden"};
     EXPECT_EQ(cmdline::JoinArguments(4, argv), "/r:my script.txt /hidden");
     EXPECT_EQ(cmdline::JoinArguments(1, argv), "");

@@ -4,9 +4,11 @@
 // or resetting, and all 256 byte values both ways.
 #include <sys/socket.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "net/socket/byte_queue.h"
 #include "tests/csocketkit_support.h"
 
 using namespace sktest;
@@ -41,6 +43,44 @@ protected:
     EventLog log;
     std::shared_ptr<CSocketKit> sock;
 };
+
+// The receive buffer's storage: a taker that keeps its string gets a large
+// content in the storage the receive wrote into (no copy) and gives its own
+// storage back as the next room; a small content, or a taker without room of
+// its own, is copied and the room stays.
+TEST(ReceiveStorage, LargeContentChangesHandsSmallContentIsCopied) {
+    ByteQueue q;
+    std::string kept;
+    char* room = q.Room(1000);
+    std::memset(room, 'a', 1000);
+    q.Commit(1000);
+    q.TakeInto(1000, kept);  // a fresh string: copied, the room stays
+    EXPECT_EQ(kept, std::string(1000, 'a'));
+    EXPECT_NE(kept.data(), room);
+    EXPECT_TRUE(q.Empty());
+    ASSERT_EQ(q.Room(1000), room);
+
+    const char* keptStorage = kept.data();
+    std::memset(room, 'b', 900);
+    q.Commit(900);
+    q.TakeInto(900, kept);  // room enough in kept: the storages change hands
+    EXPECT_EQ(kept, std::string(900, 'b'));
+    EXPECT_EQ(kept.data(), room) << "copied";
+    EXPECT_EQ(q.Room(1000), keptStorage) << "the taker's storage is the next room";
+
+    char* next = q.Room(1000);
+    std::memcpy(next, "ok>\r\n", 5);
+    q.Commit(5);
+    q.TakeInto(5, kept);  // small: copied into kept's storage, the room stays
+    EXPECT_EQ(kept, "ok>\r\n");
+    EXPECT_EQ(kept.data(), room);
+    EXPECT_EQ(q.Room(1000), next);
+
+    q.Commit(3);  // not everything taken: a copy of the front
+    q.TakeInto(2, kept);
+    EXPECT_EQ(kept.size(), 2u);
+    EXPECT_EQ(q.Size(), 1u);
+}
 
 }  // namespace
 

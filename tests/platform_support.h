@@ -1,4 +1,4 @@
-// Shared helpers of the platform tests: a recording window procedure, bounded
+// What the platform tests share: a recording window procedure, bounded
 // pumping of the loop, and loopback peers (127.0.0.1, ephemeral ports).
 #pragma once
 #include <arpa/inet.h>

@@ -27,15 +27,7 @@ using varnel_qt::TwipScale;
 
 namespace {
 
-struct RecordingEvents : IFormEvents {
-    std::vector<std::string> calls;
-    void cmdStop_Click() override { calls.push_back("cmdStop_Click"); }
-    void cmdScrDbg_Click() override { calls.push_back("cmdScrDbg_Click"); }
-    void cmdComDbg_Click() override { calls.push_back("cmdComDbg_Click"); }
-    void cmdReadMe_Click() override { calls.push_back("cmdReadMe_Click"); }
-    void imgLogo_Click() override { calls.push_back("imgLogo_Click"); }
-    void Form_QueryUnload() override { calls.push_back("Form_QueryUnload"); }
-};
+using qttest::RecordingEvents;
 
 const char* const kCaptioned[] = {"cmdReadMe", "Label1", "chkWinsock", "cmdComDbg", "cmdScrDbg", "cmdStop"};
 const char* const kControls[] = {"imgLogo",  "cmdReadMe", "txtDebug",  "Label1",    "chkWinsock",

@@ -1,11 +1,16 @@
 // The application object of the Qt tests, on the offscreen platform (no
-// display needed), made once per test program.
+// display needed), made once per test program, and a form-events sink that
+// records the handlers the window calls.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/form_events.h"
 
 namespace qttest {
 
@@ -27,5 +32,16 @@ private:
 };
 
 [[maybe_unused]] static const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Records the name of each form event handler the window calls, in order.
+struct RecordingEvents : IFormEvents {
+    std::vector<std::string> calls;
+    void cmdStop_Click() override { calls.push_back("cmdStop_Click"); }
+    void cmdScrDbg_Click() override { calls.push_back("cmdScrDbg_Click"); }
+    void cmdComDbg_Click() override { calls.push_back("cmdComDbg_Click"); }
+    void cmdReadMe_Click() override { calls.push_back("cmdReadMe_Click"); }
+    void imgLogo_Click() override { calls.push_back("imgLogo_Click"); }
+    void Form_QueryUnload() override { calls.push_back("Form_QueryUnload"); }
+};
 
 }  // namespace qttest

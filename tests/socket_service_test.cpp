@@ -18,6 +18,7 @@
 #include "net/service/service_testing.h"
 #include "platform/platform_testing.h"
 #include "platform/vb_error.h"
+#include "tests/platform_support.h"
 #include "ui/socket_log_box.h"
 #include "ui/text_box.h"
 
@@ -87,16 +88,7 @@ win::LRESULT PreviousProc(win::HWND, win::UINT msg, win::WPARAM wParam, win::LPA
     return 77;
 }
 
-template <typename Pred>
-bool PumpUntil(Pred pred, int ms = 5000) {
-    auto deadline = steady_clock::now() + milliseconds(ms);
-    for (;;) {
-        win::DoEvents();
-        if (pred()) return true;
-        if (steady_clock::now() > deadline) return false;
-        win::WaitMessageTimeout(20);
-    }
-}
+using ptest::PumpUntil;
 
 class ServiceTest : public ::testing::Test {
 protected:

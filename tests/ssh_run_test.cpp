@@ -1,10 +1,13 @@
 // Hidden runs of the real program with SSH lines: the demo dialogue against
 // our libssh test server (keyboard-interactive and password prompts answered
 // by SEND) and against OpenSSH's sshd (by key), transcripts byte for byte;
+// and against OpenSSH's sshd by keyboard-interactive password through PAM, for
+// a test account named in VARNEL_TEST_SSH_USER / VARNEL_TEST_SSH_PASSWORD;
 // and the endings: refused answers, changed and unknown keys, servers that
 // close, lines that are not user@name, a second connection.
 #include <libssh/libssh.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -185,6 +188,46 @@ TEST(SshRun, TheDemoDialogueAgainstSshdByKey) {
     auto again = RunHiddenScript("ssh_run_sshd_again", script, "", env);
     EXPECT_EQ(again.process.exitStatus, 0);
     EXPECT_EQ(again.transcript, kStart + DialogueTranscript(sshd.user()));
+}
+
+TEST(SshRun, TheDemoDialogueAgainstSshdByKeyboardInteractivePassword) {
+    const char* user = std::getenv("VARNEL_TEST_SSH_USER");
+    const char* password = std::getenv("VARNEL_TEST_SSH_PASSWORD");
+    if (user == nullptr || password == nullptr || *user == '\0' || *password == '\0') {
+        const std::string why = "no test account: VARNEL_TEST_SSH_USER and VARNEL_TEST_SSH_PASSWORD are not set";
+        if (testhost::MustNotSkip()) FAIL() << why;
+        GTEST_SKIP() << why;
+    }
+    // The password goes into a SEND string as it is.
+    ASSERT_EQ(std::string(password).find_first_of("\"\\"), std::string::npos);
+    testhost::SshdPeer sshd("ssh_run_sshd_pam");
+    sshd.UsePasswordLogin(user);
+    std::string whyNot;
+    if (!sshd.Start(whyNot)) {
+        if (testhost::MustNotSkip()) FAIL() << "sshd cannot run: " << whyNot;
+        GTEST_SKIP() << "sshd cannot run: " << whyNot;
+    }
+    // No key and no agent: PAM's "Password: " is the first block, the SEND answers it.
+    const std::string home = testhost::MakeScratchDir("ssh_run_sshd_pam_home");
+    const std::string script = "SSH " + std::string(user) + "@127.0.0.1 " + std::to_string(sshd.port()) + "\r\n" +
+                               "SEND \"" + password + "\\n\"\r\n" + kDialogue;
+    const std::vector<std::string> env = {"HOME=" + home, "VARNEL_SSH_KNOWN_HOSTS", "SSH_AUTH_SOCK",
+                                          "VARNEL_SSH_STRICT"};
+    auto run = RunHiddenScript("ssh_run_sshd_password", script, "", env);
+    EXPECT_EQ(run.process.exitStatus, 0) << run.transcript << testhost::ReadFileBytes(sshd.dir() + "/sshd.log");
+    const std::string notice = "SSH host key of 127.0.0.1 port " + std::to_string(sshd.port()) + " recorded in " +
+                               home + "/.ssh/known_hosts (first use): " + KeyFingerprint(sshd.dir() + "/host_key") +
+                               "\r\n";
+    EXPECT_EQ(run.transcript, kStart + notice + "Password: \r\n\r\n" + DialogueTranscript(user));
+    EXPECT_EQ(run.transcript.find(password), std::string::npos);
+
+    // A refused answer ends the run with status 1.
+    auto wrong = RunHiddenScript("ssh_run_sshd_password_wrong", script.substr(0, script.find("SEND")) +
+                                                                    "SEND \"not-" + password + "\\n\"\r\n" + kDialogue,
+                                 "", env);
+    EXPECT_EQ(wrong.process.exitStatus, 1);
+    EXPECT_EQ(wrong.transcript, kStart + "Password: \r\n\r\nError 42005\r\nSSH authentication failed\r\n"
+                                         "Closed connection.\r\n");
 }
 
 }  // namespace

@@ -199,3 +199,84 @@ TEST(TelnetSession, AutoIsOnForPort23Only) {
     EXPECT_TRUE(TelnetOnForPort(T::On, "2323"));
     EXPECT_FALSE(TelnetOnForPort(T::Off, "23"));
 }
+
+namespace {
+
+const std::string kDemoHost = std::string(VARNEL_BUILD_DIR) + "/varnel-demo-host";
+const std::string kDemoBanner = "\r\nvarnel-demo: a practice device for Varnel scripts\r\n\r\nlogin: ";
+const std::string kOffer = B({IAC, WILL, ECHO, IAC, WILL, SGA, IAC, DO, TTYPE, IAC, DO, NAWS});
+
+// The example script with the port the host was given.
+std::string Example(const std::string& file, const std::string& port) {
+    std::string script = ReadFileBytes(std::string(VARNEL_SOURCE_DIR) + "/examples/" + file);
+    const std::string host = "HOST 127.0.0.1 2323";
+    if (script.find(host) == std::string::npos) ADD_FAILURE() << file << " has no " << host;
+    else script.replace(script.find(host), host.size(), "HOST 127.0.0.1 " + port);
+    return script;
+}
+
+// The demo host with --telnet, its standard error in a file of the scratch folder.
+struct TelnetDemoHost {
+    explicit TelnetDemoHost(const std::string& dir)
+        : errors(dir + "/host-errors.txt"),
+          process({"/bin/sh", "-c", "exec \"$0\" --telnet --port 0 2>\"$1\"", kDemoHost, errors}) {}
+    uint16_t Port() const { return static_cast<uint16_t>(std::stoi(process.FirstLine())); }
+    std::string errors;
+    BackgroundProcess process;
+};
+
+}  // namespace
+
+// The examples' telnet dialogue against the demo host's telnet mode gives
+// exactly the transcript of the plain dialogue against the plain host.
+TEST(TelnetDemoHost, ExampleDialogueNegotiatesAndLeavesTheTranscriptClean) {
+    TelnetDemoHost host(MakeScratchDir("telnet-demo-host"));
+    ScriptRun r = RunTelnetScript("demo", Example("demo-session-telnet.txt", std::to_string(host.Port())));
+    EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
+    const std::string start = kHead + "Opening connection\r\n" + Block(kDemoBanner) + Block("Password: ") +
+                              Block("\r\nWelcome, admin.\r\nvarnel-demo> ") + "Logged in.\r\n";
+    EXPECT_EQ(r.transcript.substr(0, start.size()), start);
+    EXPECT_EQ(r.transcript.find('\xff'), std::string::npos);
+
+    BackgroundProcess plainHost({kDemoHost});
+    ScriptRun plain = RunTelnetScript("demo-plain", Example("demo-session.txt", plainHost.FirstLine()));
+    EXPECT_EQ(plain.process.exitStatus, 0) << plain.process.err;
+    EXPECT_EQ(r.transcript, plain.transcript);
+    EXPECT_EQ(ReadFileBytes(host.errors),
+              "varnel-demo-host: session 1: telnet answers: DO ECHO, DO SGA, WILL TTYPE, WONT NAWS; terminal VT100\n");
+}
+
+// A client of our own: its commands split anywhere never reach the dialogue,
+// and a 255 byte goes both ways doubled.
+TEST(TelnetDemoHost, CommandsAreTakenOutAnd255IsDoubled) {
+    TelnetDemoHost host(MakeScratchDir("telnet-demo-host-255"));
+    HostConnection c(ConnectLoopback(host.Port()));
+    ASSERT_TRUE(c.ReadUntil(kOffer)) << c.Received();
+    c.Send(B({IAC, DO, ECHO, IAC, DONT}));
+    c.Send(B({SGA, IAC, WILL, TTYPE, IAC, WILL, NAWS, IAC, SB, NAWS, 0, 80, 0, 24, IAC, SE}));
+    ASSERT_TRUE(c.ReadUntil(kTtypeSend)) << c.Received();
+    c.Send(B({IAC, SB, TTYPE, 0}) + "XTERM" + B({IAC}));
+    c.Send(B({SE}) + "adm" + B({IAC, 241}) + "in\r\nvarnel\r\n");
+    ASSERT_TRUE(c.ReadUntil("varnel-demo> ")) << c.Received();
+    c.Send("echo a" + B({IAC, IAC, 'b', IAC, 246}) + "\r\nexit\r\n");
+    EXPECT_TRUE(c.ReadToEnd());
+    EXPECT_EQ(c.Received(), kOffer + kTtypeSend + kDemoBanner + "Password: \r\nWelcome, admin.\r\nvarnel-demo> a" +
+                                B({IAC, IAC}) + "b\r\nvarnel-demo> Goodbye.\r\n");
+    EXPECT_EQ(ReadFileBytes(host.errors),
+              "varnel-demo-host: session 1: telnet answers: DO ECHO, DONT SGA, WILL TTYPE, WILL NAWS; terminal XTERM\n");
+}
+
+// A raw client that answers nothing is not left waiting: after a while the
+// banner comes with a note, and its bytes are data from then on.
+TEST(TelnetDemoHost, ARawClientGetsTheBannerWithANote) {
+    TelnetDemoHost host(MakeScratchDir("telnet-demo-host-raw"));
+    HostConnection c(ConnectLoopback(host.Port()));
+    c.Send("admin\r\n");
+    ASSERT_TRUE(c.ReadUntil("Password: ", 30s)) << c.Received();
+    c.Send("varnel\r\necho a" + B({IAC}) + "b\r\nexit\r\n");
+    EXPECT_TRUE(c.ReadToEnd()) << c.Received();
+    EXPECT_EQ(c.Received(), kOffer + "% no telnet answers; going on raw\r\n" + kDemoBanner +
+                                "Password: \r\nWelcome, admin.\r\nvarnel-demo> a" + B({IAC}) +
+                                "b\r\nvarnel-demo> Goodbye.\r\n");
+    EXPECT_EQ(ReadFileBytes(host.errors), "varnel-demo-host: session 1: no telnet answers; going on raw\n");
+}

@@ -12,7 +12,8 @@
 //
 // The dialogue itself (banner, login, commands) is in dialogue.cpp.
 //
-// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] | --help
+// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet] | --help
+// With --telnet each session negotiates telnet options first (session.h).
 // The first line of output is the port it listens on (0 = chosen by the system).
 #include <malloc.h>
 
@@ -35,6 +36,7 @@ struct Options {
     std::string user = "admin";
     std::string password = "varnel";
     int maxSessions = 0;   // 0: no limit
+    bool telnet = false;
 };
 
 class DemoHost : public CSocketKitEvents, public SessionOwner {
@@ -54,7 +56,7 @@ public:
         const bool full = options_.maxSessions > 0 && active_ >= options_.maxSessions;
         const int32_t id = nextId_++;
         auto& session = sessions_[id];
-        session = std::make_unique<Session>(*this, id, Dialogue(options_.user, options_.password));
+        session = std::make_unique<Session>(*this, id, Dialogue(options_.user, options_.password), options_.telnet);
         if (!full) ++active_;
         counted_[id] = !full;
         const std::string refusal = "varnel-demo: too many sessions (at most " +
@@ -117,7 +119,7 @@ private:
 DemoHost* DemoHost::instance_ = nullptr;
 
 const char* const kUsageLine =
-    "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N]\n";
+    "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet]\n";
 
 // The --help text: the usage line and one line for each option.
 const char* const kHelpText =
@@ -127,6 +129,7 @@ const char* const kHelpText =
     "  --user NAME        the user name the login accepts (default admin)\n"
     "  --password WORD    the password the login accepts (default varnel)\n"
     "  --max-sessions N   serve at most N sessions at the same time\n"
+    "  --telnet           negotiate telnet options at the start of each session\n"
     "  --help             print this text and exit\n"
     "\n"
     "The first line of output is the port it listens on.\n";
@@ -139,9 +142,13 @@ Options ParseArguments(int argc, char** argv) {
         std::fputs(kHelpText, stdout);
         std::exit(0);
     }
-    for (int i = 1; i < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (flag == "--telnet") {
+            o.telnet = true;
+            continue;
+        }
+        const char* value = i + 1 < argc ? argv[++i] : nullptr;
         if (value && flag == "--port") o.port = std::atoi(value);
         else if (value && flag == "--user") o.user = value;
         else if (value && flag == "--password") o.password = value;

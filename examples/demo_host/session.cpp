@@ -2,8 +2,8 @@
 
 #include "platform/vb_error.h"
 
-Session::Session(SessionOwner& owner, int32_t id, Dialogue dialogue)
-    : owner_(owner), id_(id), dialogue_(std::move(dialogue)), socket_(CSocketKit::Create()) {
+Session::Session(SessionOwner& owner, int32_t id, Dialogue dialogue, bool telnet)
+    : owner_(owner), id_(id), dialogue_(std::move(dialogue)), socket_(CSocketKit::Create()), telnet_(telnet) {
     socket_->SetEventReceiver(this);
 }
 
@@ -25,12 +25,50 @@ void Session::Start(int32_t requestID, const std::string& greeting, bool hangUp)
     socket_->Accept(requestID);   // may raise DataArrival, CloseSck or Error at once
     if (finished_) return;
     started_ = true;
+    if (telnet_ && !hangUp) {
+        negotiating_ = true;
+        greeting_ = greeting;
+        socket_->SendData(VbVariant(TelnetAnswers::Offer()));
+        owner_.StartWait(*this, kNegotiationSeconds);
+        Negotiate();
+        return;
+    }
     Send(greeting);
     hangUp_ = hangUp;
     Advance();
 }
 
+// Moves the opening negotiation on with what the client has answered so far.
+void Session::Negotiate() {
+    if (finished_ || socket_->State() != sckConnected) return;
+    if (telnetIn_.TerminalTypeToAsk()) {
+        telnetIn_.TerminalTypeAsked();
+        socket_->SendData(VbVariant(TelnetAnswers::TerminalTypeSend()));
+    }
+    if (telnetIn_.Complete()) EndNegotiation(false);
+}
+
+// The answers are in, or the time for them is over: the greeting goes out.
+void Session::EndNegotiation(bool timedOut) {
+    negotiating_ = false;
+    std::string note;
+    if (timedOut && !telnetIn_.HeardAnything()) {
+        telnet_ = false;   // a raw client: whatever it sends is data
+        note = "% no telnet answers; going on raw\r\n";
+        owner_.LogLine("session " + std::to_string(id_) + ": no telnet answers; going on raw");
+    } else {
+        owner_.LogLine("session " + std::to_string(id_) + ": telnet answers: " + telnetIn_.Summary());
+    }
+    Send(note + greeting_);
+    greeting_.clear();
+    Advance();
+}
+
 void Session::WaitOver() {
+    if (negotiating_) {
+        EndNegotiation(true);
+        return;
+    }
     if (!waiting_) return;
     waiting_ = false;
     Send(then_);
@@ -41,8 +79,9 @@ void Session::WaitOver() {
 void Session::DataArrival(int32_t) {
     VbVariant data{std::string()};
     socket_->GetData(data);
-    input_ += data.Bytes();
+    input_ += telnet_ ? telnetIn_.Feed(data.Bytes()) : data.Bytes();
     if (!started_ || finished_) return;
+    if (negotiating_) Negotiate();
     if (Busy() && input_.size() > kMaxWaitingInput) {
         Finish("closed: more than " + std::to_string(kMaxWaitingInput) + " bytes of input waiting");
         return;
@@ -85,7 +124,7 @@ void Session::Advance() {
                 then_.clear();
                 listing_.reset();
             }
-            socket_->SendData(VbVariant(piece));
+            socket_->SendData(VbVariant(Wire(piece)));
         }
         if (!finished_ && (hangUp_ || peerClosed_) && !listing_ && !waiting_ && Drained()) Finish();
         std::string line;
@@ -144,7 +183,7 @@ void Session::Send(const std::string& text) {
         Finish("closed: more than " + std::to_string(kMaxWaitingOutput) + " bytes of output waiting");
         return;
     }
-    socket_->SendData(VbVariant(text));
+    socket_->SendData(VbVariant(Wire(text)));
 }
 
 void Session::Finish(const std::string& why) {

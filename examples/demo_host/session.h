@@ -10,6 +10,15 @@
 // output not yet taken by the client to kMaxWaitingOutput; beyond either, the
 // session is closed with a log line.
 //
+// A telnet session (--telnet) first sends TelnetAnswers::Offer() and waits
+// for the client's answers (and its terminal type, when it agrees to give
+// one) before the greeting; lines the client sends meanwhile wait for it.
+// A client that has answered nothing after kNegotiationSeconds gets the note
+// "% no telnet answers; going on raw" before the greeting, and its session
+// goes on without telnet. The answers, or their absence, are logged. In
+// telnet mode the client's telnet commands never reach the dialogue, and
+// each 255 byte sent is doubled.
+//
 // The session ends when the dialogue hangs up, when the client resets
 // (Error), or when the client closes its side (CloseSck): then whatever was
 // already queued goes out first. The owner is told once (Release) and
@@ -22,6 +31,7 @@
 
 #include "dialogue.h"
 #include "config_text.h"
+#include "telnet_answers.h"
 #include "net/socket/csocket_kit.h"
 
 class Session;
@@ -41,13 +51,14 @@ public:
     static constexpr size_t kMaxWaitingInput = 64 * 1024;
     static constexpr size_t kMaxWaitingOutput = 1024 * 1024;
     static constexpr size_t kPiece = 64 * 1024;   // listing bytes produced at a time
+    static constexpr int kNegotiationSeconds = 2;
 
-    Session(SessionOwner& owner, int32_t id, Dialogue dialogue);
+    Session(SessionOwner& owner, int32_t id, Dialogue dialogue, bool telnet = false);
     ~Session() override;
 
-    // Takes the connection over and sends the greeting; with hangUp, closes
-    // it once the greeting has gone out (a refusal). VbError if the
-    // connection cannot be taken.
+    // Takes the connection over and sends the greeting (in telnet mode, the
+    // offer first); with hangUp, closes it once the greeting has gone out (a
+    // refusal, never negotiated). VbError if the connection cannot be taken.
     void Start(int32_t requestID, const std::string& greeting, bool hangUp);
     void WaitOver();
     int32_t Id() const { return id_; }
@@ -59,12 +70,15 @@ public:
     void SendComplete() override { Advance(); }
 
 private:
-    bool Busy() const { return listing_ != nullptr || waiting_ || hangUp_; }
+    bool Busy() const { return listing_ != nullptr || waiting_ || hangUp_ || negotiating_; }
     bool Drained() const { return socket_->BytesWaitingToSend() == 0; }
     void Advance();
     bool NextLine(std::string& line);
     void Perform(const Answer& answer);
     void Send(const std::string& text);
+    std::string Wire(const std::string& text) const { return telnet_ ? TelnetAnswers::Escape(text) : text; }
+    void Negotiate();
+    void EndNegotiation(bool timedOut);
     void Finish(const std::string& why = "");
     void CloseSocket();
 
@@ -83,4 +97,8 @@ private:
     bool finished_ = false;
     bool advancing_ = false;
     bool again_ = false;
+    bool telnet_;                          // telnet mode (off again for a raw client)
+    bool negotiating_ = false;             // the greeting waits for the client's answers
+    std::string greeting_;                 // the greeting held back meanwhile
+    TelnetAnswers telnetIn_;
 };

@@ -4,7 +4,8 @@
 // buffer; the consumed front is dropped when it outweighs what is left.
 //
 // The storage is a string whose size may run past the content (room that a
-// receive call can fill directly); taking everything hands the storage over.
+// receive call can fill directly); taking everything may hand the storage
+// over in exchange for the taker's own.
 #pragma once
 
 #include <algorithm>
@@ -44,14 +45,11 @@ public:
         head_ += std::min(count, Size());
         if (head_ == tail_) Clear();
     }
-    // Removes the first count bytes into out.
+    // Removes the first count bytes into out (its content is replaced).
     void TakeInto(size_t count, std::string& out) {
-        if (count >= Size() && head_ == 0 && 2 * Size() >= bytes_.capacity()) {
-            // Everything, filling most of the storage: it changes hands
-            // without copying, and out's old storage is kept for what comes
-            // next. A small content is copied instead, so the storage of a
-            // whole receive call is not given away (and allocated anew) for
-            // a few bytes.
+        if (count >= Size() && head_ == 0 && ExchangeIsCheaper(out)) {
+            // Everything: the storage changes hands without copying, and
+            // out's old storage becomes the room for what comes next.
             bytes_.resize(tail_);
             out.swap(bytes_);
             head_ = tail_ = 0;
@@ -73,6 +71,17 @@ public:
     }
 
 private:
+    // Exchanging storages costs filling out's storage up to the current room
+    // (all of the room when it is too small); copying costs the content. A
+    // taker that keeps its string from one call to the next gets each large
+    // content without a copy, and a small content is copied without giving
+    // the room of a whole receive call away.
+    bool ExchangeIsCheaper(const std::string& out) const {
+        const size_t room = bytes_.size();
+        const size_t refill = out.capacity() >= room ? room - std::min(out.size(), room) : room;
+        return refill < Size();
+    }
+
     std::string bytes_;
     size_t head_ = 0;
     size_t tail_ = 0;

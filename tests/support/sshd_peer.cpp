@@ -82,6 +82,18 @@ bool Accepts(uint16_t port) {
     return true;
 }
 
+// True when a user other than the owner can reach and run file: every folder
+// above it searchable by others, the file executable by others.
+bool OpenToOthers(const fs::path& file) {
+    struct stat st{};
+    if (::stat(file.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+    for (fs::path dir = file.parent_path(); !dir.empty(); dir = dir.parent_path()) {
+        if (::stat(dir.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+        if (dir == dir.root_path()) break;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool MustNotSkip() {
@@ -94,11 +106,21 @@ SshdPeer::SshdPeer(const std::string& name) : dir_(MakeScratchDir(name)) {
     user_ = pw != nullptr ? pw->pw_name : "";
 }
 
-SshdPeer::~SshdPeer() = default;
+SshdPeer::~SshdPeer() {
+    process_.reset();
+    if (!shellCopyDir_.empty()) {
+        std::error_code ignored;
+        fs::remove_all(shellCopyDir_, ignored);
+    }
+}
 
 bool SshdPeer::Start(std::string& whyNot) {
     const std::string sshd = FindSshd(whyNot);
     if (sshd.empty()) return false;
+    if (byPassword_ && ::geteuid() != 0) {
+        whyNot = "logging in as " + user_ + " by password needs sshd run as root";
+        return false;
+    }
     if (::geteuid() == 0) ::mkdir("/run/sshd", 0755);  // its privilege-separation folder
     fs::create_directories(home() + "/.ssh");
     ::chmod(dir_.c_str(), 0755);
@@ -110,15 +132,31 @@ bool SshdPeer::Start(std::string& whyNot) {
     }
     WriteFileBytes(home() + "/.ssh/id_ed25519.pub", clientKey + "\n");
     WriteFileBytes(dir_ + "/authorized_keys", clientKey + "\n");
+    std::string shell = VARNEL_BUILD_DIR "/varnel-dialogue-shell";
+    if (byPassword_ && !OpenToOthers(shell)) {
+        char folder[] = "/tmp/varnel-dialogue-shell-XXXXXX";
+        if (::mkdtemp(folder) == nullptr) {
+            whyNot = "no folder for a copy of the dialogue shell that " + user_ + " can run";
+            return false;
+        }
+        shellCopyDir_ = folder;
+        ::chmod(folder, 0755);
+        fs::copy_file(shell, shellCopyDir_ + "/varnel-dialogue-shell");
+        shell = shellCopyDir_ + "/varnel-dialogue-shell";
+        ::chmod(shell.c_str(), 0755);
+    }
+    const std::string auth =
+        byPassword_ ? "UsePAM yes\nPasswordAuthentication no\nKbdInteractiveAuthentication yes\n"
+                      "PubkeyAuthentication no\nPermitRootLogin no\n"
+                    : "UsePAM no\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                      "PubkeyAuthentication yes\nPermitRootLogin prohibit-password\n";
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = FreePort();
         WriteFileBytes(dir_ + "/sshd_config",
                        "ListenAddress 127.0.0.1\nPort " + std::to_string(port_) + "\nHostKey " + dir_ +
                            "/host_key\nPidFile none\nAuthorizedKeysFile " + dir_ +
-                           "/authorized_keys\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
-                           "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n"
-                           "PermitRootLogin prohibit-password\nAllowUsers " + user_ +
-                           "\nForceCommand " VARNEL_BUILD_DIR "/varnel-dialogue-shell\nLogLevel ERROR\n");
+                           "/authorized_keys\nStrictModes no\n" + auth + "AllowUsers " + user_ +
+                           "\nForceCommand " + shell + "\nLogLevel ERROR\n");
         process_ = std::make_unique<BackgroundProcess>(
             std::vector<std::string>{"/bin/sh", "-c", "echo started; exec '" + sshd + "' -D -e -f '" + dir_ +
                                                           "/sshd_config' 2>>'" + dir_ + "/sshd.log'"});

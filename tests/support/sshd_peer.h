@@ -7,6 +7,11 @@
 // privilege-separation user that Debian's package creates) or, for a user
 // other than root, one unpacked from Debian's package file into the build
 // folder. When there is none, Start says why.
+//
+// UsePasswordLogin switches the peer to an existing account that logs in by
+// keyboard-interactive password through PAM (no key); the dialogue shell is
+// then made reachable for that account, copied into a folder of its own when
+// a folder above the build's copy is closed to other users.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +26,11 @@ class SshdPeer {
 public:
     explicit SshdPeer(const std::string& name);
     ~SshdPeer();
+    // Before Start: log in as this account by keyboard-interactive password.
+    void UsePasswordLogin(const std::string& user) {
+        user_ = user;
+        byPassword_ = true;
+    }
     // Starts sshd; false with the reason when it cannot run here.
     bool Start(std::string& whyNot);
 
@@ -34,7 +44,9 @@ public:
 private:
     std::string dir_;
     std::string user_;
+    std::string shellCopyDir_;  // removed when the object goes; "" when unused
     uint16_t port_ = 0;
+    bool byPassword_ = false;
     std::unique_ptr<BackgroundProcess> process_;
 };
 
