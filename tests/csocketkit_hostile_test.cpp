@@ -19,16 +19,6 @@ using namespace sktest;
 
 namespace {
 
-Fd PlainClient(int32_t port) {
-    Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    EXPECT_EQ(::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    return fd;
-}
-
 void Reset(Fd& fd) {
     linger hard{1, 0};
     ::setsockopt(fd.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
@@ -45,19 +35,7 @@ int HighestOpenDescriptor() {
     return highest;
 }
 
-class HostileTest : public SocketTest {
-protected:
-    void StartListener(int32_t localPort = 0) {
-        listener = CSocketKit::Create();
-        listener->SetEventReceiver(&listenerLog);
-        listener->Bind(localPort, "127.0.0.1");
-        listener->Listen();
-        port = listener->LocalPort();
-    }
-    EventLog listenerLog;
-    std::shared_ptr<CSocketKit> listener;
-    int32_t port = 0;
-};
+class HostileTest : public ListenerTest {};
 
 }  // namespace
 
@@ -132,11 +110,7 @@ TEST_F(HostileTest, AFailedDatagramLeavesTheObjectOpenAndUsable) {
     uint16_t plainPort = 0;
     Fd plain = BoundLoopback(SOCK_DGRAM, plainPort);
     EventLog log;
-    auto udp = CSocketKit::Create();
-    udp->SetEventReceiver(&log);
-    udp->SetProtocol(sckUDP);
-    udp->SetRemoteHost("127.0.0.1");
-    udp->SetRemotePort(plainPort);
+    auto udp = UdpTo(log, plainPort);
     udp->Bind(0, "127.0.0.1");
     udp->SendData(std::string(70000, 'x'));
     EXPECT_EQ(log.events, Lines({"Error 10040 Message too long. CSocketKit.SendBufferedDataUDP"}));

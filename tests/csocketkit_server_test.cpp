@@ -11,38 +11,7 @@ using namespace sktest;
 
 namespace {
 
-// A plain TCP client connected to 127.0.0.1:port.
-Fd PlainClient(int32_t port, uint16_t* localPort = nullptr) {
-    Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    EXPECT_EQ(::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    if (localPort) {
-        socklen_t length = sizeof address;
-        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        *localPort = ntohs(address.sin_port);
-    }
-    return fd;
-}
-
-class ServerTest : public SocketTest {
-protected:
-    // A listener on 127.0.0.1 at a port the platform chooses.
-    void StartListener(const std::string& remoteHost = "") {
-        listener = CSocketKit::Create();
-        listener->SetEventReceiver(&listenerLog);
-        listener->SetRemoteHost(remoteHost);
-        listener->Bind(0, "127.0.0.1");
-        listener->Listen();
-        port = listener->LocalPort();
-    }
-
-    EventLog listenerLog;
-    std::shared_ptr<CSocketKit> listener;
-    int32_t port = 0;
-};
+class ServerTest : public ListenerTest {};
 
 }  // namespace
 
@@ -85,7 +54,7 @@ TEST_F(ServerTest, BindThenListenBindsOnce) {
 // ---- Accepting -----------------------------------------------------------------
 
 TEST_F(ServerTest, AcceptInConnectionRequest) {
-    StartListener("before");   // restored after the event
+    StartListener(0, "before");   // restored after the event
     const int32_t l = listener->SocketHandle();
     EventLog acceptorLog;
     auto acceptor = CSocketKit::Create();

@@ -219,6 +219,22 @@ inline Fd LoopbackListener(uint16_t& port, bool listen = true) {
     return fd;
 }
 
+// A plain TCP client connected to 127.0.0.1:port; its own port in localPort if given.
+inline Fd PlainClient(int32_t port, uint16_t* localPort = nullptr) {
+    Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    EXPECT_EQ(::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    if (localPort) {
+        socklen_t length = sizeof address;
+        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
+        *localPort = ntohs(address.sin_port);
+    }
+    return fd;
+}
+
 inline Fd AcceptPeer(const Fd& listener) {
     return Fd(::accept(listener.get(), nullptr, nullptr));
 }
@@ -269,8 +285,37 @@ protected:
         return sock;
     }
 
+    // A UDP object that records its events in log and sends to 127.0.0.1:remotePort.
+    static std::shared_ptr<CSocketKit> UdpTo(EventLog& log, int32_t remotePort) {
+        auto udp = CSocketKit::Create();
+        udp->SetEventReceiver(&log);
+        udp->SetProtocol(sckUDP);
+        udp->SetRemoteHost("127.0.0.1");
+        udp->SetRemotePort(remotePort);
+        return udp;
+    }
+
     RecordingBox box;
     SocketLogBox sink{box};
+};
+
+// A SocketTest with a listening object whose events go to listenerLog.
+class ListenerTest : public SocketTest {
+protected:
+    // Listens on 127.0.0.1 at localPort (0: a port the platform chooses),
+    // with remoteHost as the listener's RemoteHost.
+    void StartListener(int32_t localPort = 0, const std::string& remoteHost = "") {
+        listener = CSocketKit::Create();
+        listener->SetEventReceiver(&listenerLog);
+        listener->SetRemoteHost(remoteHost);
+        listener->Bind(localPort, "127.0.0.1");
+        listener->Listen();
+        port = listener->LocalPort();
+    }
+
+    EventLog listenerLog;
+    std::shared_ptr<CSocketKit> listener;
+    int32_t port = 0;
 };
 
 }  // namespace sktest

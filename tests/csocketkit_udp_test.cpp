@@ -31,11 +31,7 @@ TEST_F(UdpTest, OneDatagramPerSend) {
     uint16_t plainPort = 0;
     Fd plain = PlainUdp(plainPort);
     EventLog log;
-    auto udp = CSocketKit::Create();
-    udp->SetEventReceiver(&log);
-    udp->SetProtocol(sckUDP);
-    udp->SetRemoteHost("127.0.0.1");
-    udp->SetRemotePort(plainPort);
+    auto udp = UdpTo(log, plainPort);
     size_t mark = box.Mark();
     udp->SendData("first");
     udp->SendData(VbVariant::Long(258));
