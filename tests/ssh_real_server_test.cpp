@@ -18,6 +18,7 @@
 #include "tests/support/scripted_host.h"
 #include "tests/support/shell_dialogue.h"
 #include "tests/support/sshd_peer.h"
+#include "tests/support/ssh_recorder.h"
 
 using namespace std::chrono_literals;
 
@@ -32,35 +33,13 @@ namespace {
         }                                                                          \
     } while (0)
 
-struct Recorder : sshnet::ISshSessionEvents {
-    std::vector<std::string> events;
-    std::string data;
-    bool ended = false;
+// Notices are counted without their text, sends not at all.
+struct Recorder : testhost::SshRecorder {
     void SshNotice(const std::string&) override { events.push_back("notice"); }
-    void SshPrompt(const std::string& prompt) override { events.push_back("prompt " + prompt); }
-    void SshOpened() override { events.push_back("opened"); }
-    void SshData(std::string bytes) override { data += bytes; }
     void SshSent() override {}
-    void SshFailed(int32_t number, const std::string& text) override {
-        events.push_back("failed " + std::to_string(number) + " " + text);
-        ended = true;
-    }
-    void SshClosed() override {
-        events.push_back("closed");
-        ended = true;
-    }
 };
 
-template <typename Pred>
-bool PumpUntil(Pred pred) {
-    auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        win::WaitMessageTimeout(50);
-        win::DoEvents();
-    }
-    return true;
-}
+using testhost::PumpUntil;
 
 sshnet::SshTarget TargetFor(const testhost::SshdPeer& sshd, const std::string& keyFolder) {
     sshnet::SshTarget target;

@@ -16,6 +16,7 @@
 #include "net/ssh/ssh_session.h"
 #include "platform/message_window.h"
 #include "tests/support/scripted_host.h"
+#include "tests/support/ssh_recorder.h"
 
 using namespace std::chrono_literals;
 using sshnet::SshSession;
@@ -25,36 +26,8 @@ namespace {
 const std::string kServer = std::string(VARNEL_BUILD_DIR) + "/varnel-ssh-test-server";
 const std::string kWelcome = "\r\nWelcome, admin.\r\nvarnel-demo> ";
 
-// Records every event as one line; answers and writes are the test's business.
-struct Recorder : sshnet::ISshSessionEvents {
-    std::vector<std::string> events;
-    std::string data;
-    bool ended = false;
-    void SshNotice(const std::string& line) override { events.push_back("notice " + line); }
-    void SshPrompt(const std::string& prompt) override { events.push_back("prompt " + prompt); }
-    void SshOpened() override { events.push_back("opened"); }
-    void SshData(std::string bytes) override { data += bytes; }
-    void SshSent() override { events.push_back("sent"); }
-    void SshFailed(int32_t number, const std::string& text) override {
-        events.push_back("failed " + std::to_string(number) + " " + text);
-        ended = true;
-    }
-    void SshClosed() override {
-        events.push_back("closed");
-        ended = true;
-    }
-};
-
-template <typename Pred>
-bool PumpUntil(Pred pred, std::chrono::milliseconds limit = 30s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        win::WaitMessageTimeout(50);
-        win::DoEvents();
-    }
-    return true;
-}
+using Recorder = testhost::SshRecorder;
+using testhost::PumpUntil;
 
 struct Server {
     std::string dir;
