@@ -26,6 +26,8 @@ import sys
 import tempfile
 import time
 
+from bench_common import EXPECT_CAPTURE_UNTIL_HASH
+
 EXPECT_EXCHANGE = r'''
 set port [lindex $argv 0]; set count [lindex $argv 1]
 log_user 0
@@ -42,15 +44,7 @@ set port [lindex $argv 0]; set out [lindex $argv 1]
 log_user 0
 set chan [socket 127.0.0.1 $port]
 spawn -open $chan
-set timeout 60
-set f [open $out w]
-fconfigure $f -translation binary
-expect {
-  -re ".+" { puts -nonewline $f $expect_out(buffer); if {[string first "#" $expect_out(buffer)] < 0} { exp_continue } }
-}
-close $f
-send "quit\r\n"
-'''
+''' + EXPECT_CAPTURE_UNTIL_HASH
 
 TELNETLIB_EXCHANGE = r'''
 import sys, warnings

@@ -22,6 +22,8 @@ import sys
 import tempfile
 import time
 
+from bench_common import EXPECT_CAPTURE_UNTIL_HASH
+
 EXPECT_EXCHANGE = r'''
 set port [lindex $argv 0]; set count [lindex $argv 1]; set user [lindex $argv 2]; set dir [lindex $argv 3]
 log_user 0
@@ -37,15 +39,7 @@ EXPECT_STREAM = r'''
 set port [lindex $argv 0]; set out [lindex $argv 1]; set user [lindex $argv 2]; set dir [lindex $argv 3]
 log_user 0
 spawn ssh -tt -q -p $port -i $dir/home/.ssh/id_ed25519 -o UserKnownHostsFile=$dir/known_hosts -o StrictHostKeyChecking=no -o BatchMode=yes $user@127.0.0.1
-set timeout 60
-set f [open $out w]
-fconfigure $f -translation binary
-expect {
-  -re ".+" { puts -nonewline $f $expect_out(buffer); if {[string first "#" $expect_out(buffer)] < 0} { exp_continue } }
-}
-close $f
-send "quit\r\n"
-expect eof
+''' + EXPECT_CAPTURE_UNTIL_HASH + '''expect eof
 '''
 
 
