@@ -161,15 +161,21 @@ bool ScriptRunner::RunHost() {
     strScriptHost = modMisc::GetWord(strLine, " ", 2);
     strScriptPort = modMisc::GetWord(strLine, " ", 3);
     if (strScriptPort.empty()) strScriptPort = "23";
+    return OpenConnection(sessionOptions);
+}
+
+bool ScriptRunner::OpenConnection(const SessionOptions& options) {
     // A closed socket gives way to one made for this connection's options; one
     // in use stays, and its Connect refuses as it always has.
     if (hooks_.OpenSession && (!wsTelnet || wsTelnet->State() == sckClosed)) {
         ReleaseSocket();
-        wsTelnet = hooks_.OpenSession(*this, sessionOptions);
+        wsTelnet = hooks_.OpenSession(*this, options);
     }
     Socket().Connect(strScriptHost, strScriptPort);
     waitKind_ = WaitKind::Connection;
-    return false;  // the first received block continues the run
+    // The first received block (for SSH a prompt, or the shell's first
+    // output) continues the run.
+    return false;
 }
 
 // SSH user@name [port]: as HOST, over an SSH session (port 22 unless given).
@@ -184,15 +190,7 @@ bool ScriptRunner::RunSsh() {
     strScriptHost = target.substr(at + 1);
     strScriptPort = modMisc::GetWord(strLine, " ", 3);
     if (strScriptPort.empty()) strScriptPort = "22";
-    // As for HOST: a closed socket gives way to the SSH session, one in use
-    // stays and its Connect refuses.
-    if (hooks_.OpenSession && (!wsTelnet || wsTelnet->State() == sckClosed)) {
-        ReleaseSocket();
-        wsTelnet = hooks_.OpenSession(*this, options);
-    }
-    Socket().Connect(strScriptHost, strScriptPort);
-    waitKind_ = WaitKind::Connection;
-    return false;  // the first received block (a prompt, or the shell's first output) continues the run
+    return OpenConnection(options);
 }
 
 bool ScriptRunner::RunSend(Activation& act) {

@@ -147,6 +147,9 @@ private:
     bool RunOneLine(Activation& act);
     bool RunHost();
     bool RunSsh();
+    // Opens the session socket for strScriptHost/strScriptPort with the given
+    // options (a fresh one when the hook is set and the old one is closed).
+    bool OpenConnection(const SessionOptions& options);
     bool RunSend(Activation& act);
     bool RunWait();
     bool RunTelnet();
