@@ -60,6 +60,17 @@ int Run(int argc, char** argv) {
             return 2;
         }
     }
+    // The settle period of scripts without SETTLE, in whole seconds as
+    // VARNEL_TIMEOUT is read (0: none).
+    int32_t defaultSettleMs = 1000;
+    if (const char* settle = std::getenv("VARNEL_SETTLE"); settle != nullptr && *settle != '\0') {
+        try {
+            defaultSettleMs = scripttext::LimitSeconds(settle, /*whole=*/true) * 1000;
+        } catch (const VbError&) {
+            std::fprintf(stderr, "varnel: VARNEL_SETTLE is not a number of seconds: %s\n", settle);
+            return 2;
+        }
+    }
     FrmMain* form = nullptr;
     std::string loopError;
     if (!apploop::Init([&form](int signo) { if (form != nullptr) form->StopBySignal(signo); }, &loopError)) {
@@ -114,6 +125,7 @@ int Run(int argc, char** argv) {
     events.form = &frmMain;
     form = &frmMain;
     frmMain.lngDefaultTimeout = defaultTimeout;
+    frmMain.lngDefaultSettleMs = defaultSettleMs;
     apploop::SetTimerTarget([&frmMain] { frmMain.TimerElapsed(); });
     frmMain.Form_Load();
 

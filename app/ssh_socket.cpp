@@ -67,6 +67,14 @@ public:
         return static_cast<int32_t>(std::min<size_t>(session_.Pending(), INT32_MAX));
     }
 
+    // The channel's EOF behind the queued bytes; the server's close of the
+    // channel (after the shell's exit) follows as CloseSck.
+    bool HalfClose() override {
+        if (closedByUs_ || session_.phase() != sshnet::SshSession::Phase::Open) return false;
+        session_.SendEof();
+        return true;
+    }
+
     std::string GetData() override {
         std::string block;
         block.swap(received_);

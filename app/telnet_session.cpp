@@ -71,6 +71,15 @@ public:
     }
 
     void CloseSck() override { socket_->CloseSck(); }
+    // A FIN behind the queued bytes; the host's close follows as CloseSck.
+    int32_t BytesInFlight() const override {
+        const int64_t total = int64_t{socket_->BytesWaitingToSend()} + socket_->BytesUnacknowledged();
+        return static_cast<int32_t>(total > INT32_MAX ? INT32_MAX : total);
+    }
+    bool HalfClose() override {
+        socket_->ShutdownSend();
+        return true;
+    }
 
     // Answers queued on their own are not the script's: with none of its
     // text waiting, nothing is reported (and no SendComplete will come).

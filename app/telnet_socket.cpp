@@ -1,5 +1,7 @@
 #include "app/telnet_socket.h"
 
+#include <cstdint>
+
 #include "net/socket/csocket_kit.h"
 
 namespace {
@@ -46,6 +48,15 @@ public:
     }
     void CloseSck() override { socket_->CloseSck(); }
     int32_t BytesWaitingToSend() const override { return socket_->BytesWaitingToSend(); }
+    // A FIN behind the queued bytes; the host's close follows as CloseSck.
+    int32_t BytesInFlight() const override {
+        const int64_t total = int64_t{socket_->BytesWaitingToSend()} + socket_->BytesUnacknowledged();
+        return static_cast<int32_t>(total > INT32_MAX ? INT32_MAX : total);
+    }
+    bool HalfClose() override {
+        socket_->ShutdownSend();
+        return true;
+    }
 
 private:
     EventRelay relay_;

@@ -1,5 +1,6 @@
 // Start-up, options, addresses and names of the sockets interface.
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -131,6 +132,12 @@ int ioctlsocket(SOCKET s, int32_t cmd, uint32_t* argp) {
         int count = 0;
         if (::ioctl(s, FIONREAD, &count) < 0) return FailErrno(errno);
         *argp = static_cast<uint32_t>(count);
+        return 0;
+    }
+    if (cmd == SIOCOUTQ_WS) {
+        int count = 0;
+        if (::ioctl(s, SIOCOUTQ, &count) < 0) return FailErrno(errno);
+        *argp = static_cast<uint32_t>(count < 0 ? 0 : count);
         return 0;
     }
     if (cmd == static_cast<int32_t>(0x8004667E)) {  // FIONBIO: sockets of this layer are always non-blocking

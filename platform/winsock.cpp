@@ -145,6 +145,18 @@ int closesocket(SOCKET s) {
     return 0;
 }
 
+int shutdown(SOCKET s, int how) {
+    int h;
+    switch (how) {
+        case SD_RECEIVE: h = SHUT_RD; break;
+        case SD_SEND: h = SHUT_WR; break;
+        case SD_BOTH: h = SHUT_RDWR; break;
+        default: return Fail(10022);
+    }
+    if (::shutdown(s, h) == 0) return 0;
+    return FailErrno(errno);
+}
+
 int bind(SOCKET s, const SOCKADDR_IN* name, int namelen) {
     sockaddr_in a;
     int error;

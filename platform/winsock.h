@@ -35,6 +35,9 @@ constexpr int SO_RCVBUF_WS = 0x1002;
 constexpr int SO_MAX_MSG_SIZE_WS = 0x2003;   // answered with 65507 (largest IPv4 UDP payload)
 constexpr int MSG_PEEK_WS = 2;
 constexpr int32_t FIONREAD_WS = 0x4004667F;
+// ioctlsocket: the bytes of a stream socket that the peer has not yet
+// acknowledged (sent or still queued in the system). A command of this layer.
+constexpr int32_t SIOCOUTQ_WS = 0x4004667D;
 
 // Notification bits for WSAAsyncSelect and the low word of a notification's lParam.
 constexpr int32_t FD_READ = 1;
@@ -83,6 +86,12 @@ int WsaErrorFromGai(int gaiError, int err);
 
 SOCKET socket(int af, int type, int protocol);
 int closesocket(SOCKET s);
+// Ends one or both directions of a stream socket (SD_SEND: a FIN goes out
+// after every byte already handed to send; reading goes on).
+constexpr int SD_RECEIVE = 0;
+constexpr int SD_SEND = 1;
+constexpr int SD_BOTH = 2;
+int shutdown(SOCKET s, int how);
 int bind(SOCKET s, const SOCKADDR_IN* name, int namelen);
 int connect(SOCKET s, const SOCKADDR_IN* name, int namelen);
 int listen(SOCKET s, int backlog);

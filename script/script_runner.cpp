@@ -55,6 +55,7 @@ void ScriptRunner::StartScript() {
         }
         lines_.Assign(strScript);
         lngTimeout = lngDefaultTimeout;
+        lngSettleMs = lngDefaultSettleMs;
         lngLastLine = lines_.LastLine();
         // Any non-empty text runs, including one line without a line break.
         if (lngLastLine < 0) return;
@@ -127,6 +128,7 @@ bool ScriptRunner::RunOneLine(Activation& act) {
             if (command == "WAIT") return RunWait();
             if (command == "TELNET") return RunTelnet();
             if (command == "TIMEOUT") return RunTimeout();
+            if (command == "SETTLE") return RunSettle();
             if (command == "DELAY") {
                 uint32_t ms = scripttext::DelayMilliseconds(modMisc::GetWord(strLine, " ", 2));
                 if (ms > 0 && hooks_.SleepUnlessStopped) return !hooks_.SleepUnlessStopped(ms);
@@ -214,6 +216,7 @@ bool ScriptRunner::RunSend(Activation& act) {
     }
     act.blnInSendData = true;
     act.blnContinueInline = false;
+    if (!strText.empty()) blnSentSinceWait_ = true;
     Socket().SendData(strText);
     act.blnInSendData = false;
     ++act.lngDeferredEvents;
@@ -254,35 +257,17 @@ bool ScriptRunner::RunTimeout() {
     return true;
 }
 
+// SETTLE seconds: read like DELAY (whole seconds; 0 or less: no settle period).
+bool ScriptRunner::RunSettle() {
+    lngSettleMs = static_cast<int32_t>(scripttext::DelayMilliseconds(modMisc::GetWord(strLine, " ", 2)));
+    return true;
+}
+
 void ScriptRunner::ReportLineError(const VbError& e) {
     if (blnEnded_) return;
     LogLine("Error " + std::to_string(e.Number), false);
     LogLine(e.Description, false);
     EndSession();
-}
-
-void ScriptRunner::FinishSession() {
-    if (blnEnded_) return;
-    DisarmLimit();
-    blnDraining_ = false;
-    if (blnEndOfScript_) {
-        LogLine("End of script", false);
-        intExitStatus_ = 0;
-    }
-    // From here on no line runs and no handler reacts, even to events that
-    // closing the socket raises.
-    blnEnded_ = true;
-    blnRunning_ = false;
-    LogLine("Closed connection.", false);
-    try {
-        if (wsTelnet) wsTelnet->CloseSck();
-    } catch (...) {
-    }
-    try {
-        UnloadWindow();
-    } catch (...) {
-    }
-    if (hooks_.EndProgram) hooks_.EndProgram(ExitStatus());
 }
 
 void ScriptRunner::UnloadWindow() { ReleaseSocket(); }
@@ -317,14 +302,21 @@ void ScriptRunner::wsTelnet_DataArrival(int32_t /*bytesTotal*/) {
     block += kCrLf;
     LogLine(block, false);
     block.resize(block.size() - 2);
-    if (blnDraining_) return;
+    ++lngBlocksLogged_;
+    if (EndingUnderWay()) {
+        if (blnSettling_) lastArrival_ = std::chrono::steady_clock::now();
+        return;
+    }
     // Not used any more once the next line runs (events handled there take
     // the next block into the same storage).
-    if (modMisc::ContainsText(block, strWaitFor)) RunNextLine();
+    if (modMisc::ContainsText(block, strWaitFor)) {
+        if (!strWaitFor.empty()) blnSentSinceWait_ = false;  // the host has answered what was sent
+        RunNextLine();
+    }
 }
 
 void ScriptRunner::wsTelnet_SendComplete() {
-    if (blnEnded_) return;
+    if (blnEnded_ || blnSettling_ || blnClosing_ || blnFinishing_) return;
     if (blnDraining_) {
         DrainOver(false);
         return;
@@ -340,15 +332,31 @@ void ScriptRunner::wsTelnet_SendComplete() {
 }
 
 void ScriptRunner::wsTelnet_Error(int32_t number, const std::string& description) {
-    if (blnEnded_ || !(blnHidden || blnDraining_) || !blnRunning_) return;
+    if (blnEnded_ || blnFinishing_ || !blnRunning_) return;
+    if (!(blnHidden || EndingUnderWay())) return;
     LogLine("Error " + std::to_string(number), false);
     LogLine(description, false);
+    // Whatever the host had not taken when the connection broke is lost.
+    blnEndOfScript_ = false;
+    intExitStatus_ = 1;
+    if (blnSettling_ || blnClosing_) {
+        blnSettling_ = false;
+        blnClosing_ = false;
+        blnSettled_ = true;
+        blnAbandon_ = true;
+        FinishSession();
+        return;
+    }
     if (blnDraining_) DrainOver(true);
     EndSession();
 }
 
 void ScriptRunner::wsTelnet_CloseSck() {
-    if (blnEnded_ || !(blnHidden || blnDraining_) || !blnRunning_) return;
+    if (blnEnded_ || blnFinishing_ || !blnRunning_) return;
+    // The host's close is what these waits are for.
+    if (blnSettling_) return SettleOver();
+    if (blnClosing_) return ClosingOver();
+    if (!(blnHidden || blnDraining_)) return;
     LogLine("Connection closed by host.", false);
     if (blnDraining_) DrainOver(true);
     EndSession();

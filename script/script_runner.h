@@ -9,6 +9,7 @@
 // chains of SEND lines whose SendComplete is raised from inside SendData.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,14 +74,23 @@ public:
     // run starts with lngDefaultTimeout (VARNEL_TIMEOUT); TIMEOUT changes it.
     int32_t lngTimeout = 0;
     int32_t lngDefaultTimeout = 0;
+    // Settle period in milliseconds (0: none): how long the host must stay
+    // silent, at the end of a script that sent something after its last
+    // matched WAIT, before the session is closed. Each run starts with
+    // lngDefaultSettleMs (VARNEL_SETTLE); SETTLE changes it.
+    int32_t lngSettleMs = 1000;
+    int32_t lngDefaultSettleMs = 1000;
 
     // Starts a run of strScript (an empty text logs the checking line only).
     void StartScript();
     // Runs the next line, and every following line that continues at once.
     void RunNextLine();
     // Ends the run: first lets the data still queued for sending go to the
-    // host (within the time limit), then logs "Closed connection.", closes the
-    // socket, unloads the window and ends the program.
+    // host (within the time limit); at the end of the script, when it sent
+    // something after its last matched WAIT, waits for the host to settle;
+    // then half-closes the connection, logs what the host still sends until
+    // it closes (at most the settle period), logs "Closed connection.",
+    // closes the socket, unloads the window and ends the program.
     void EndSession();
     // The armed time limit has passed: logs the time-out line and ends the run (status 3).
     void TimerElapsed();
@@ -108,6 +118,9 @@ public:
     bool Ended() const { return blnEnded_; }
     // The run is past its end and waits for its queued data to go to the host.
     bool Draining() const { return blnDraining_; }
+    // The run is past its end and waits for the host to settle or to close.
+    bool Settling() const { return blnSettling_; }
+    bool Closing() const { return blnClosing_; }
     // 0 after "End of script", 3 after a time-out, 128 + N after signal N,
     // 1 after any other ending; 4 whenever a line could not be written to the
     // output file (a lost transcript outranks every other ending).
@@ -154,12 +167,31 @@ private:
     bool RunWait();
     bool RunTelnet();
     bool RunTimeout();
-    // What the run waits for on the host, for the time limit and its line.
-    enum class WaitKind { None, Connection, Text, Send, Drain };
+    bool RunSettle();
+    // What the run waits for on the host, for the time limit and its line
+    // (Settle and Close: the ending's own waits, which never time out).
+    enum class WaitKind { None, Connection, Text, Send, Drain, Settle, Close };
     void ArmLimit(WaitKind kind);
     void DisarmLimit();
     // The last steps of EndSession, once nothing waits to be sent any more.
     void FinishSession();
+    // The ending's waits on the host (run_ending.cpp): true when one has
+    // started and the ending goes on from its events or the timer.
+    bool StartSettle();
+    bool StartClosing();
+    void SettleTimer();
+    void CloseTimer();
+    // The bound of the ending's waits (the time limit, else 30 s) and the
+    // bytes the host has not taken yet.
+    int64_t EndingBoundMs() const;
+    int32_t InFlight();
+    void SettleOver();
+    void ClosingOver();
+    // Logs what the host has sent that no event has announced yet.
+    void ReadRemaining();
+    // An ending that is waiting on the host (queued data, settling, closing).
+    bool EndingUnderWay() const { return blnDraining_ || blnSettling_ || blnClosing_ || blnFinishing_; }
+    void ArmEndingTimer(WaitKind kind, int64_t milliseconds);
     // While the queued data of an ending drains: the drain is over (an error
     // or closing line has been logged when failed is set).
     void DrainOver(bool failed);
@@ -182,6 +214,17 @@ private:
     int32_t lngSendLine_ = 0;                 // 1-based line of the last SEND
     bool blnDraining_ = false;                // an ending waits for queued data to go out
     bool blnEndOfScript_ = false;             // that ending is "End of script"
+    bool blnSentSinceWait_ = false;           // the script sent something after its last matched WAIT
+    bool blnSettling_ = false;                // the ending waits for the host to settle
+    bool blnSettled_ = false;                 // that wait is over (or was not needed)
+    bool blnClosing_ = false;                 // half-closed: waiting for the host's close
+    bool blnHalfClosed_ = false;              // our sending has been ended (HalfClose)
+    bool blnAbandon_ = false;                 // a time-out or signal ending: no wait on the host
+    bool blnFinishing_ = false;               // reading what is left before the close
+    int64_t lngBlocksLogged_ = 0;             // received blocks logged in this run
+    std::chrono::steady_clock::time_point settleStart_{};
+    std::chrono::steady_clock::time_point lastArrival_{};
+    std::chrono::steady_clock::time_point closeStart_{};
     std::string strWriteFailure_;
     std::vector<std::unique_ptr<ISessionSocket>> releasedSockets_;
     std::string strBlock_;  // the received block being handled (storage kept between blocks)

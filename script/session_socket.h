@@ -31,4 +31,12 @@ public:
     virtual void CloseSck() = 0;
     // Bytes handed to SendData that have not gone to the host yet.
     virtual int32_t BytesWaitingToSend() const { return 0; }
+    // Ends our sending behind every byte already handed to SendData (a TCP
+    // half-close, an SSH channel EOF); what the host sends still arrives.
+    // True when the host's own close will follow as an event and is worth
+    // waiting for; false when there is nothing to wait for.
+    virtual bool HalfClose() { return false; }
+    // Bytes on their way that the host has not taken yet: queued here, or
+    // sent and not yet acknowledged by the host's system (0 when unknown).
+    virtual int32_t BytesInFlight() const { return BytesWaitingToSend(); }
 };

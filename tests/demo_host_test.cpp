@@ -285,3 +285,18 @@ TEST(DemoHost, KeepsServingAtTheDescriptorLimit) {
     EXPECT_EQ(Dialogue(port, {"exit"}), kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt + "Goodbye.\r\n");
     EXPECT_TRUE(host.Running());
 }
+
+// A client that sends its commands and half-closes at once (as `nc -N` does)
+// gets every answer it asked for, whole, and then the host's close.
+TEST(DemoHost, AClientThatHalfClosesGetsEveryAnswerWhole) {
+    BackgroundProcess host({kDemoHost});
+    HostConnection c(ConnectLoopback(static_cast<uint16_t>(std::stoi(host.FirstLine()))));
+    ASSERT_TRUE(c.ReadUntil("login: "));
+    ASSERT_TRUE(c.Send("admin\r\nvarnel\r\nshow config 3000000\r\necho done\r\n"));
+    ASSERT_EQ(::shutdown(c.fd(), SHUT_WR), 0);
+    EXPECT_TRUE(c.ReadToEnd(60s));
+    const std::string expected =
+        kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt + Listing(3000000) + kPrompt + "done\r\n" + kPrompt;
+    EXPECT_EQ(c.Received().size(), expected.size());
+    EXPECT_TRUE(c.Received() == expected);
+}

@@ -3,6 +3,8 @@
 // and recording hooks (the timer fires when the test says so).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/runner_fakes.h"
 
 using Lines = std::vector<std::string>;
@@ -100,4 +102,49 @@ TEST(RunEnding, StopSignalEndsAtOnceWithItsName) {
     EXPECT_EQ(rig.runner.ExitStatus(), 143);
     rig.runner.StopBySignal(2);  // after the end nothing more happens
     EXPECT_EQ(rig.Log().size(), 4u);
+}
+
+// The settle period follows a script that sent something after its last
+// matched WAIT (or has no WAIT), never one that ends with a matched WAIT or
+// sets SETTLE 0. Meanwhile blocks are logged and never matched; the host's
+// close ends it as a success, before "End of script".
+TEST(RunEnding, ASendAfterTheLastMatchedWaitSettlesBeforeTheEnd) {
+    struct Case {
+        std::string script;
+        bool settles;
+    };
+    const std::vector<Case> cases = {
+        {"WAIT \"a\"\r\nSEND \"abc\"\r\n", true},
+        {"SEND \"abc\"\r\nWAIT \"a\"\r\nSEND \"\"\r\n", false},   // an empty SEND sends nothing
+        {"SEND \"abc\"\r\nWAIT \"a\"\r\n", false},
+        {"SETTLE 0\r\nWAIT \"a\"\r\nSEND \"abc\"\r\n", false},
+    };
+    for (const Case& c : cases) {
+        RunnerRig rig;
+        rig.runner.lngDefaultSettleMs = 4000;
+        rig.sock.onSend = [&](const std::string&) { rig.runner.wsTelnet_SendComplete(); };
+        rig.RunConnected(c.script);
+        rig.sock.incoming.push_back("xa");
+        rig.runner.wsTelnet_DataArrival(2);
+        const Lines head = {"Checking script (clearing output file)", "Running script", "xa", ""};
+        if (!c.settles) {
+            EXPECT_TRUE(rig.runner.Ended()) << c.script;
+            EXPECT_EQ(rig.Log(), (Lines{head[0], head[1], head[2], head[3], "End of script", "Closed connection."}))
+                << c.script;
+            continue;
+        }
+        ASSERT_TRUE(rig.runner.Settling()) << c.script;
+        EXPECT_NE(std::find(rig.hookCalls.begin(), rig.hookCalls.end(), "StartTimer 4000"), rig.hookCalls.end());
+        rig.sock.incoming.push_back("late a");
+        rig.runner.wsTelnet_DataArrival(6);   // logged, not matched
+        rig.runner.TimerElapsed();            // not silent long enough: armed again
+        EXPECT_TRUE(rig.runner.Settling());
+        EXPECT_EQ(rig.hookCalls.back().rfind("StartTimer ", 0), 0u);
+        rig.sock.state = 8;
+        rig.runner.wsTelnet_CloseSck();      // the host's close ends the wait
+        EXPECT_TRUE(rig.runner.Ended());
+        EXPECT_EQ(rig.Log(), (Lines{head[0], head[1], head[2], head[3], "late a", "", "End of script",
+                                    "Closed connection."}));
+        EXPECT_EQ(rig.runner.ExitStatus(), 0);
+    }
 }

@@ -87,7 +87,11 @@ struct RunnerRig {
     int endProgramCalls = 0;
     ScriptRunner runner{box, MakeHooks()};
 
-    RunnerRig() { runner.wsTelnet = std::make_unique<FakeSocket>(sock); }
+    RunnerRig() {
+        runner.wsTelnet = std::make_unique<FakeSocket>(sock);
+        // No settle period unless a test asks for one (run_ending_test does).
+        runner.lngDefaultSettleMs = 0;
+    }
 
     RunnerHooks MakeHooks() {
         RunnerHooks hooks;

@@ -127,3 +127,30 @@ TEST(TelnetdSession, RawConnectionEndsByItsTimeLimit) {
                                 "Timed out after 2 seconds waiting for \"Password:\" on line 5\r\n"
                                 "Closed connection.\r\n");
 }
+
+// A device-like shell on telnetd's pty: after "configure terminal" it echoes
+// each line and answers it with a prompt. 4,096 lines (256 KiB) as the
+// script's last line all reach it before the session ends, and the run
+// reports success.
+TEST(TelnetdSession, EveryLineOfALargeLastPasteReachesTheDevice) {
+    SKIP_WITHOUT_TELNETD();
+    TelnetServer server;
+    ASSERT_NE(server.Port(), 0);
+    std::string paste;
+    for (int n = 1; n <= 4096; ++n) {
+        std::string line = "interface port1/" + std::to_string(n) + " description pasted line " + std::to_string(n);
+        line.resize(62, '.');
+        paste += line + "\\n";   // CR LF on the wire: 64 bytes a line
+    }
+    const std::string script = "TELNET ON\r\nTIMEOUT 120\r\n" + HostLine(server.Port()) +
+                               "SEND \"admin\\n\"\r\nWAIT \"Password:\"\r\nSEND \"varnel\\n\"\r\nWAIT \"varnel-demo>\"\r\n"
+                               "SEND \"configure terminal\\n\"\r\nWAIT \"(config)#\"\r\nSEND \"" + paste + "\"\r\n";
+    ScriptRun r = RunHiddenScript("telnetd-paste", script);
+    EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
+    size_t prompts = 0;
+    const std::string prompt = "varnel-demo(config)# ";
+    for (size_t at = r.transcript.find(prompt); at != std::string::npos; at = r.transcript.find(prompt, at + 1))
+        ++prompts;
+    EXPECT_EQ(prompts, 1u + 4096u);   // the one after "configure terminal", then one per line
+    EXPECT_NE(r.transcript.find("\r\nEnd of script\r\n"), std::string::npos);
+}

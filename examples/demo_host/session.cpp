@@ -89,15 +89,12 @@ void Session::DataArrival(int32_t) {
     Advance();
 }
 
-// The client closed its side: nothing more can be said, but what is queued
-// still goes out before the session ends.
+// The client closed its side (a half-close, as `nc -N` does): it says
+// nothing more, but every line it sent before is still answered in full, and
+// the session ends once the last answer has gone out. A client that has gone
+// altogether makes the next send fail (Error).
 void Session::CloseSck() {
     peerClosed_ = true;
-    if (listing_ || waiting_) {
-        owner_.LogLine("session " + std::to_string(id_) + ": the client closed before the answer was complete");
-    }
-    listing_.reset();
-    waiting_ = false;
     Advance();
 }
 
@@ -117,7 +114,7 @@ void Session::Advance() {
     advancing_ = true;
     do {
         again_ = false;
-        while (!finished_ && listing_ && socket_->State() == sckConnected && Drained()) {
+        while (!finished_ && listing_ && CanSend() && Drained()) {
             std::string piece = listing_->Next(kPiece);
             if (listing_->Done()) {   // the last piece goes out together with what follows it
                 piece += then_;
@@ -126,11 +123,12 @@ void Session::Advance() {
             }
             socket_->SendData(VbVariant(Wire(piece)));
         }
-        if (!finished_ && (hangUp_ || peerClosed_) && !listing_ && !waiting_ && Drained()) Finish();
         std::string line;
-        if (!finished_ && !Busy() && !peerClosed_ && NextLine(line)) {
+        if (!finished_ && !Busy() && NextLine(line)) {
             Perform(dialogue_.Line(line));
             again_ = true;
+        } else if (!finished_ && (hangUp_ || peerClosed_) && !listing_ && !waiting_ && Drained()) {
+            Finish();
         }
     } while (again_ && !finished_);
     advancing_ = false;
@@ -178,7 +176,7 @@ void Session::Perform(const Answer& answer) {
 }
 
 void Session::Send(const std::string& text) {
-    if (finished_ || text.empty() || socket_->State() != sckConnected) return;
+    if (finished_ || text.empty() || !CanSend()) return;
     if (static_cast<size_t>(socket_->BytesWaitingToSend()) + text.size() > kMaxWaitingOutput) {
         Finish("closed: more than " + std::to_string(kMaxWaitingOutput) + " bytes of output waiting");
         return;

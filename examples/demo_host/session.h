@@ -20,8 +20,8 @@
 // each 255 byte sent is doubled.
 //
 // The session ends when the dialogue hangs up, when the client resets
-// (Error), or when the client closes its side (CloseSck): then whatever was
-// already queued goes out first. The owner is told once (Release) and
+// (Error), or when the client has closed its side (CloseSck) and every line
+// it sent before has been answered in full. The owner is told once (Release) and
 // deletes the session later, outside its event handlers.
 #pragma once
 
@@ -72,6 +72,8 @@ public:
 private:
     bool Busy() const { return listing_ != nullptr || waiting_ || hangUp_ || negotiating_; }
     bool Drained() const { return socket_->BytesWaitingToSend() == 0; }
+    // Connected, or closing after the client's half-close: sending goes on.
+    bool CanSend() const { return socket_->State() == sckConnected || socket_->State() == sckClosing; }
     void Advance();
     bool NextLine(std::string& line);
     void Perform(const Answer& answer);

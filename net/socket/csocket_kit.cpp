@@ -45,6 +45,7 @@ CSocketKit::~CSocketKit() {
     if (!isAcceptHolder_) {
         // Nobody can be told about a failed close here; the teardown goes on.
         try {
+            if (state_ == sckConnected || state_ == sckClosing) DrainBeforeClose();
             DestroySocket();
         } catch (const VbError&) {
             // The socket is gone either way: its registration and route go

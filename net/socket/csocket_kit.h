@@ -131,6 +131,13 @@ public:
                   std::optional<VbVariant> maxLen = std::nullopt);
     void Listen();
     void Accept(int32_t requestID);
+    // Half-closes a TCP connection (connected, or closing after the peer's
+    // own half-close): once every queued byte has gone to the platform, a
+    // FIN follows them; what the peer still sends keeps arriving as before.
+    // SendData is refused from then on. Does nothing when already done.
+    void ShutdownSend();
+    // ShutdownSend has been called on this connection.
+    bool SendShutdown() const { return sendShutdown_; }
 
     // Inspection (tests, diagnostics): lookups in flight keyed "R" + handle,
     // the holder flag, the two platform buffer sizes and the unsent bytes.
@@ -139,6 +146,9 @@ public:
     int32_t SendBufferSize() const { return sendBufferSize_; }
     int32_t ReceiveBufferSize() const { return receiveBufferSize_; }
     int32_t BytesWaitingToSend() const { return static_cast<int32_t>(sendBuffer_.Size()); }
+    // Bytes handed to the platform that the peer has not acknowledged yet (0
+    // when unknown or not a TCP connection).
+    int32_t BytesUnacknowledged() const;
 
 private:
     CSocketKit();
@@ -166,6 +176,11 @@ private:
 
     // Closing and destruction.
     void DestroySocket();
+    // Reads and drops what the platform still holds for a TCP connection, so
+    // that closing it sends a FIN behind the queued bytes instead of a reset.
+    void DrainBeforeClose();
+    // The half-close itself, once nothing waits to be sent.
+    void FinishShutdown();
     void CancelPendingResolutions();
 
     // Binding, listening and accepting.
@@ -219,6 +234,8 @@ private:
     ByteQueue sendBuffer_;
     ByteQueue receiveBuffer_;
     bool isAcceptHolder_ = false;
+    bool sendShutdown_ = false;               // ShutdownSend called: no more sending
+    bool shutdownPending_ = false;            // the FIN goes out once the send buffer is empty
     bool acceptFailing_ = false;              // accept failed for want of resources; told once
     int32_t reportedError_ = 0;               // the code of the last error report
     uint64_t datagramsTaken_ = 0;             // UDP reads that consumed a datagram

@@ -13,7 +13,11 @@ using std::to_string;
 void CSocketKit::SendData(const VbVariant& data) {
     std::shared_ptr<CSocketKit> keepAlive = weak_from_this().lock();
     if (!IsUDP()) {
-        if (state_ != sckConnected) Fail(ErrWrongState, "CSocketKit.SendData", kDescWrongState);
+        // The peer's half-close ends only its own sending: until we half-close
+        // too, what we send still reaches it.
+        if ((state_ != sckConnected && state_ != sckClosing) || sendShutdown_) {
+            Fail(ErrWrongState, "CSocketKit.SendData", kDescWrongState);
+        }
     } else {
         if (!SocketExists()) return;
         if (!BindInternal()) return;
@@ -58,6 +62,7 @@ void CSocketKit::SendBufferedData() {
             if (static_cast<size_t>(result) >= sendBuffer_.Size()) {
                 Log("OK Finished SENDING");
                 sendBuffer_.Clear();
+                if (shutdownPending_) FinishShutdown();
                 int32_t sent = sentThisCall;
                 sentThisCall = 0;
                 if (events_) events_->SendProgress(sent, 0);

@@ -119,10 +119,20 @@ void SshSession::Impl::Connect() {
     Authenticate();
 }
 
-// Writes what the channel's window allows; false on a failure.
+// Writes what the channel's window allows; false on a failure. A chunk is
+// handed to libssh only while its own output buffer is empty: what the
+// system's socket does not take stays queued there, and the window
+// adjustments that reading the channel sends would wait behind all of it.
+// With a server that echoes (through a relay that couples both directions)
+// that wait never ends. So writing stops at a full socket, the channel is
+// read, and writing goes on when the socket has room again.
 bool SshSession::Impl::Flush() {
     size_t done = 0;
     while (done < out.size()) {
+        if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) {
+            ssh_blocking_flush(s, 0);
+            if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) break;
+        }
         size_t chunk = std::min<size_t>(out.size() - done, 32768);
         int n = ssh_channel_write(ch, out.data() + done, static_cast<uint32_t>(chunk));
         if (n < 0) return false;
@@ -158,6 +168,10 @@ void SshSession::Impl::Pump() {
         sentPending = false;
         ev().SshSent();
         if (Gone()) return;
+    }
+    if (eofWanted && !eofSent && out.empty()) {
+        eofSent = true;
+        if (ssh_channel_send_eof(ch) == SSH_ERROR) return Fail(ErrSshLost);
     }
     if (capped) {
         Kick();
@@ -243,6 +257,12 @@ void SshSession::Write(std::string_view data) {
 size_t SshSession::Pending() const {
     if (phase_ == Phase::Closed || phase_ == Phase::Failed) return 0;
     return impl_->out.size();
+}
+
+void SshSession::SendEof() {
+    if (phase_ != Phase::Open || impl_->eofWanted) return;
+    impl_->eofWanted = true;
+    impl_->Kick();
 }
 
 void SshSession::Close() {

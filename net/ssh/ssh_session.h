@@ -74,6 +74,10 @@ public:
     // Bytes given to Write that libssh has not taken yet (the channel's
     // window is full).
     size_t Pending() const;
+    // Ends our side of the shell: once every byte given to Write has been
+    // written, the channel's EOF is sent. What the shell still prints keeps
+    // arriving; the server's close follows as SshClosed. Only when Open.
+    void SendEof();
     // Ends the session at once (a close to the server is attempted); no
     // event follows. Harmless in any phase.
     void Close();

@@ -40,6 +40,8 @@ struct SshSession::Impl {
     std::string password;
     std::string out;       // queued for the shell
     bool sentPending = false;
+    bool eofWanted = false;  // SendEof: the channel's EOF follows the queued bytes
+    bool eofSent = false;
 
     explicit Impl(SshSession& o) : owner(o) {}
 

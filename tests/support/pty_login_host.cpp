@@ -1,7 +1,9 @@
 // A login dialogue on a terminal: the program a telnet server runs on the pty
 // of a connection (in place of the system's login). It speaks the demo
 // host's dialogue: a banner and "login: ", "Password: ", then the prompt
-// "varnel-demo> " with the commands echo TEXT and exit.
+// "varnel-demo> " with the commands echo TEXT and exit, and a device's
+// configuration mode: "configure terminal" answers "varnel-demo(config)# ",
+// each line there is echoed and answered with that prompt, "end" leaves.
 //
 // The terminal's echo is turned off, and every answer goes out in one write
 // once a whole line has been read, so what the client receives comes in the
@@ -65,7 +67,12 @@ int main() {
             }
             return 0;
         }
-        if (line.rfind("echo ", 0) == 0) {
+        if (line == "configure terminal") {
+            const std::string configPrompt = "varnel-demo(config)# ";
+            Write(configPrompt);
+            while (ReadLine(line) && line != "end") Write(line + "\n" + configPrompt);
+            Write("end\n" + kPrompt);
+        } else if (line.rfind("echo ", 0) == 0) {
             Write(line.substr(5) + "\n" + kPrompt);
         } else {
             Write("% Unknown command\n" + kPrompt);

@@ -1,7 +1,11 @@
 // The demo host's dialogue after its login, for test peers that authenticate
 // the user themselves (an SSH server, or the program an sshd runs for the
 // session): the welcome and prompt, then help, echo TEXT, show config
-// [BYTES] and exit, byte for byte as the demo host answers them.
+// [BYTES] and exit, byte for byte as the demo host answers them. For tests
+// of pasted configurations it also has a device's configuration mode:
+// "configure terminal" answers with the prompt "varnel-demo(config)# ", each
+// line in that mode is echoed and answered with that prompt again, and "end"
+// goes back to the usual prompt.
 #pragma once
 
 #include <cstdlib>
@@ -42,8 +46,21 @@ public:
 
 private:
     static constexpr const char* kPrompt = "varnel-demo> ";
+    static constexpr const char* kConfigPrompt = "varnel-demo(config)# ";
 
     std::string Command(const std::string& line) {
+        if (configuring_) {
+            if (line.empty()) return kConfigPrompt;
+            if (line == "end") {
+                configuring_ = false;
+                return "end\r\n" + std::string(kPrompt);
+            }
+            return line + "\r\n" + kConfigPrompt;
+        }
+        if (line == "configure terminal") {
+            configuring_ = true;
+            return kConfigPrompt;
+        }
         std::string word = line.substr(0, line.find(' '));
         std::string rest = line.size() > word.size() ? line.substr(word.size() + 1) : "";
         if (word.empty()) return kPrompt;
@@ -64,6 +81,7 @@ private:
     std::string user_;
     std::string pending_;
     bool finished_ = false;
+    bool configuring_ = false;
 };
 
 }  // namespace testhost

@@ -1,0 +1,156 @@
+// Large pastes over SSH, against OpenSSH's sshd running the dialogue shell,
+// whose configuration mode echoes every pasted line and answers it with a
+// prompt: a paste as the script's last line reaches the device whole, and a
+// paste followed by a WAIT goes through a relay between the program and the
+// server (which couples the two directions, as socat does) without stalling.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/scripted_host.h"
+#include "tests/support/sshd_peer.h"
+
+namespace {
+
+const std::string kConfigPrompt = "varnel-demo(config)# ";
+
+#define START_SSHD_OR_SKIP(peer)                                                   \
+    do {                                                                           \
+        std::string whyNot;                                                        \
+        if (!(peer).Start(whyNot)) {                                               \
+            if (testhost::MustNotSkip()) FAIL() << "sshd cannot run: " << whyNot;  \
+            GTEST_SKIP() << "sshd cannot run: " << whyNot;                         \
+        }                                                                          \
+    } while (0)
+
+// lines configuration lines of 64 bytes each on the wire (62 + CR LF), as
+// the text of a SEND.
+std::string Paste(int lines) {
+    std::string text;
+    for (int n = 1; n <= lines; ++n) {
+        std::string line = "interface port1/" + std::to_string(n) + " description pasted line " + std::to_string(n);
+        line.resize(62, '.');
+        text += line + "\\n";
+    }
+    return text;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
+    return count;
+}
+
+// A relay on 127.0.0.1 in front of a server port, for one connection: one
+// thread reads up to 8 KiB from either side and writes all of it to the other
+// before it reads again, so a side that does not read holds up both ways.
+class Relay {
+public:
+    explicit Relay(uint16_t target) : target_(target) {
+        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listenFd_, 1) != 0 ||
+            ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~Relay() {
+        stop_ = true;
+        ::shutdown(listenFd_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+        ::close(listenFd_);
+    }
+    uint16_t Port() const { return port_; }
+
+private:
+    void Serve() {
+        const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) return;
+        const int server = testhost::ConnectLoopback(target_);
+        std::vector<char> buf(8192);
+        pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        while (!stop_ && server >= 0) {
+            if (::poll(fds, 2, 200) < 0) break;
+            bool over = false;
+            for (int i = 0; i < 2 && !over; ++i) {
+                if (fds[i].revents == 0) continue;
+                const ssize_t n = ::read(fds[i].fd, buf.data(), buf.size());
+                if (n <= 0) {
+                    over = true;
+                    break;
+                }
+                for (ssize_t done = 0; done < n && !over;) {
+                    const ssize_t w = ::write(fds[1 - i].fd, buf.data() + done, static_cast<size_t>(n - done));
+                    if (w <= 0) over = true;
+                    done += w > 0 ? w : 0;
+                }
+            }
+            if (over) break;
+        }
+        ::close(client);
+        if (server >= 0) ::close(server);
+    }
+
+    uint16_t target_;
+    int listenFd_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+std::string SshLine(const testhost::SshdPeer& sshd, uint16_t port) {
+    return "SSH " + sshd.user() + "@127.0.0.1 " + std::to_string(port) + "\r\n";
+}
+
+std::vector<std::string> Env(const testhost::SshdPeer& sshd) {
+    return {"HOME=" + sshd.home(), "VARNEL_SSH_KNOWN_HOSTS=" + sshd.dir() + "/known_hosts", "SSH_AUTH_SOCK",
+            "VARNEL_SSH_STRICT", "VARNEL_SETTLE"};
+}
+
+}  // namespace
+
+// 4,096 lines (256 KiB) as the script's last line: the device answers every
+// one of them before the session ends, and the run reports success.
+TEST(SshPaste, EveryLineOfALargeLastPasteReachesTheDevice) {
+    testhost::SshdPeer sshd("ssh_paste_last");
+    START_SSHD_OR_SKIP(sshd);
+    const std::string script = "TIMEOUT 120\r\n" + SshLine(sshd, sshd.port()) +
+                               "SEND \"configure terminal\\n\"\r\nWAIT \"(config)#\"\r\n"
+                               "SEND \"" + Paste(4096) + "\"\r\n";
+    auto run = testhost::RunHiddenScript("ssh_paste_last", script, "", Env(sshd));
+    EXPECT_EQ(run.process.exitStatus, 0) << run.process.err;
+    // The prompt after "configure terminal", then one per pasted line.
+    EXPECT_EQ(Count(run.transcript, kConfigPrompt), 1u + 4096u);
+    EXPECT_NE(run.transcript.find("\r\nEnd of script\r\n"), std::string::npos);
+}
+
+// 1 MiB of pasted lines and a WAIT for the prompt after "end", through the
+// relay: the echo comes back while the paste is still being written, and the
+// run must go on reading it, whatever the windows of the channel.
+TEST(SshPaste, APasteThroughARelayToAnEchoingDeviceDoesNotStall) {
+    testhost::SshdPeer sshd("ssh_paste_relay");
+    START_SSHD_OR_SKIP(sshd);
+    Relay relay(sshd.port());
+    ASSERT_NE(relay.Port(), 0);
+    const std::string script = "TIMEOUT 60\r\n" + SshLine(sshd, relay.Port()) +
+                               "SEND \"configure terminal\\n\"\r\nWAIT \"(config)#\"\r\n"
+                               "SEND \"" + Paste(16384) + "end\\n\"\r\nWAIT \"varnel-demo>\"\r\nSEND \"exit\\n\"\r\n"
+                               "WAIT \"Goodbye.\"\r\n";
+    auto run = testhost::RunHiddenScript("ssh_paste_relay", script, "", Env(sshd));
+    EXPECT_EQ(run.process.exitStatus, 0) << run.process.err;
+    EXPECT_EQ(Count(run.transcript, kConfigPrompt), 1u + 16384u);
+    EXPECT_EQ(run.transcript.find("Timed out"), std::string::npos);
+}
