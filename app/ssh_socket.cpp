@@ -66,6 +66,9 @@ public:
     int32_t BytesWaitingToSend() const override {
         return static_cast<int32_t>(std::min<size_t>(session_.Pending(), INT32_MAX));
     }
+    int32_t BytesInFlight() const override {
+        return static_cast<int32_t>(std::min<size_t>(session_.Unsent(), INT32_MAX));
+    }
 
     // The channel's EOF behind the queued bytes; the server's close of the
     // channel (after the shell's exit) follows as CloseSck.

@@ -1,5 +1,7 @@
 // The demo host, run as a process, serving plain loopback clients.
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
@@ -287,13 +289,24 @@ TEST(DemoHost, KeepsServingAtTheDescriptorLimit) {
 }
 
 // A client that sends its commands and half-closes at once (as `nc -N` does)
-// gets every answer it asked for, whole, and then the host's close.
+// gets every answer it asked for, whole, and then the host's close. Its small
+// receive buffer and a pause before it reads keep the listing in progress
+// when the host learns of the half-close.
 TEST(DemoHost, AClientThatHalfClosesGetsEveryAnswerWhole) {
     BackgroundProcess host({kDemoHost});
-    HostConnection c(ConnectLoopback(static_cast<uint16_t>(std::stoi(host.FirstLine()))));
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(std::stoi(host.FirstLine())));
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    HostConnection c(fd);
     ASSERT_TRUE(c.ReadUntil("login: "));
     ASSERT_TRUE(c.Send("admin\r\nvarnel\r\nshow config 3000000\r\necho done\r\n"));
     ASSERT_EQ(::shutdown(c.fd(), SHUT_WR), 0);
+    std::this_thread::sleep_for(500ms);
     EXPECT_TRUE(c.ReadToEnd(60s));
     const std::string expected =
         kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt + Listing(3000000) + kPrompt + "done\r\n" + kPrompt;

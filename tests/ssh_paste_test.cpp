@@ -1,6 +1,6 @@
-// Large pastes over SSH, against OpenSSH's sshd running the dialogue shell,
-// whose configuration mode echoes every pasted line and answers it with a
-// prompt: a paste as the script's last line reaches the device whole, and a
+// Large pastes over SSH, against OpenSSH's sshd running the dialogue shell
+// and against our libssh test server, whose dialogue's configuration mode
+// echoes every pasted line and answers it with a prompt: a paste as the script's last line reaches the device whole, and a
 // paste followed by a WAIT goes through a relay between the program and the
 // server (which couples the two directions, as socat does) without stalling.
 #include <arpa/inet.h>
@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,7 +45,12 @@ std::string Paste(int lines) {
     return text;
 }
 
-size_t Count(const std::string& text, const std::string& what) {
+// How often what occurs in a transcript, with every line break taken out:
+// a prompt that two received blocks share counts too.
+size_t Count(const std::string& transcript, const std::string& what) {
+    std::string text;
+    for (char c : transcript)
+        if (c != '\r' && c != '\n') text += c;
     size_t count = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
     return count;
@@ -111,26 +117,47 @@ private:
     std::thread thread_;
 };
 
-std::string SshLine(const testhost::SshdPeer& sshd, uint16_t port) {
-    return "SSH " + sshd.user() + "@127.0.0.1 " + std::to_string(port) + "\r\n";
+// Where a script's SSH line goes and how it logs in, up to the first prompt.
+struct Target {
+    std::string user;
+    std::string login;   // after the SSH line: "" by key, or the answer to the password prompt
+    std::vector<std::string> env;
+    std::string Start(uint16_t port) const {
+        return "TIMEOUT 60\r\nSSH " + user + "@127.0.0.1 " + std::to_string(port) + "\r\n" + login;
+    }
+};
+
+Target SshdTarget(const testhost::SshdPeer& sshd) {
+    return {sshd.user(), "", {"HOME=" + sshd.home(), "VARNEL_SSH_KNOWN_HOSTS=" + sshd.dir() + "/known_hosts",
+                              "SSH_AUTH_SOCK", "VARNEL_SSH_STRICT", "VARNEL_SETTLE"}};
 }
 
-std::vector<std::string> Env(const testhost::SshdPeer& sshd) {
-    return {"HOME=" + sshd.home(), "VARNEL_SSH_KNOWN_HOSTS=" + sshd.dir() + "/known_hosts", "SSH_AUTH_SOCK",
-            "VARNEL_SSH_STRICT", "VARNEL_SETTLE"};
-}
+// Our libssh test server: one thread that blocks in each write of its answer
+// until the channel's window allows it, and only then reads on.
+struct TestServer {
+    std::string dir;
+    std::unique_ptr<testhost::BackgroundProcess> process;
+    uint16_t port = 0;
+    explicit TestServer(const std::string& name) : dir(testhost::MakeScratchDir(name + "_server")) {
+        process = std::make_unique<testhost::BackgroundProcess>(std::vector<std::string>{
+            std::string(VARNEL_BUILD_DIR) + "/varnel-ssh-test-server", "--key", dir + "/host_key", "--password",
+            "s3cret"});
+        port = static_cast<uint16_t>(std::stoi(process->FirstLine()));
+    }
+    Target Login() const {
+        return {"admin", "SEND \"s3cret\\n\"\r\nWAIT \"varnel-demo>\"\r\n",
+                {"HOME=" + dir, "VARNEL_SSH_KNOWN_HOSTS=" + dir + "/known_hosts", "SSH_AUTH_SOCK",
+                 "VARNEL_SSH_STRICT", "VARNEL_SETTLE"}};
+    }
+};
 
-}  // namespace
+const std::string kConfigure = "SEND \"configure terminal\\n\"\r\nWAIT \"(config)#\"\r\n";
 
 // 4,096 lines (256 KiB) as the script's last line: the device answers every
 // one of them before the session ends, and the run reports success.
-TEST(SshPaste, EveryLineOfALargeLastPasteReachesTheDevice) {
-    testhost::SshdPeer sshd("ssh_paste_last");
-    START_SSHD_OR_SKIP(sshd);
-    const std::string script = "TIMEOUT 120\r\n" + SshLine(sshd, sshd.port()) +
-                               "SEND \"configure terminal\\n\"\r\nWAIT \"(config)#\"\r\n"
-                               "SEND \"" + Paste(4096) + "\"\r\n";
-    auto run = testhost::RunHiddenScript("ssh_paste_last", script, "", Env(sshd));
+void LastPasteArrivesWhole(const std::string& name, const Target& target, uint16_t port) {
+    const std::string script = target.Start(port) + kConfigure + "SEND \"" + Paste(4096) + "\"\r\n";
+    auto run = testhost::RunHiddenScript(name, script, "", target.env);
     EXPECT_EQ(run.process.exitStatus, 0) << run.process.err;
     // The prompt after "configure terminal", then one per pasted line.
     EXPECT_EQ(Count(run.transcript, kConfigPrompt), 1u + 4096u);
@@ -140,17 +167,37 @@ TEST(SshPaste, EveryLineOfALargeLastPasteReachesTheDevice) {
 // 1 MiB of pasted lines and a WAIT for the prompt after "end", through the
 // relay: the echo comes back while the paste is still being written, and the
 // run must go on reading it, whatever the windows of the channel.
-TEST(SshPaste, APasteThroughARelayToAnEchoingDeviceDoesNotStall) {
-    testhost::SshdPeer sshd("ssh_paste_relay");
-    START_SSHD_OR_SKIP(sshd);
-    Relay relay(sshd.port());
+void PasteThroughARelayDoesNotStall(const std::string& name, const Target& target, uint16_t serverPort) {
+    Relay relay(serverPort);
     ASSERT_NE(relay.Port(), 0);
-    const std::string script = "TIMEOUT 60\r\n" + SshLine(sshd, relay.Port()) +
-                               "SEND \"configure terminal\\n\"\r\nWAIT \"(config)#\"\r\n"
-                               "SEND \"" + Paste(16384) + "end\\n\"\r\nWAIT \"varnel-demo>\"\r\nSEND \"exit\\n\"\r\n"
-                               "WAIT \"Goodbye.\"\r\n";
-    auto run = testhost::RunHiddenScript("ssh_paste_relay", script, "", Env(sshd));
+    const std::string script = target.Start(relay.Port()) + kConfigure + "SEND \"" + Paste(16384) +
+                               "end\\n\"\r\nWAIT \"varnel-demo>\"\r\nSEND \"exit\\n\"\r\nWAIT \"Goodbye.\"\r\n";
+    auto run = testhost::RunHiddenScript(name, script, "", target.env);
     EXPECT_EQ(run.process.exitStatus, 0) << run.process.err;
     EXPECT_EQ(Count(run.transcript, kConfigPrompt), 1u + 16384u);
     EXPECT_EQ(run.transcript.find("Timed out"), std::string::npos);
+}
+
+}  // namespace
+
+TEST(SshPaste, EveryLineOfALargeLastPasteReachesSshd) {
+    testhost::SshdPeer sshd("ssh_paste_last");
+    START_SSHD_OR_SKIP(sshd);
+    LastPasteArrivesWhole("ssh_paste_last", SshdTarget(sshd), sshd.port());
+}
+
+TEST(SshPaste, EveryLineOfALargeLastPasteReachesTheTestServer) {
+    TestServer server("ssh_paste_last_ts");
+    LastPasteArrivesWhole("ssh_paste_last_ts", server.Login(), server.port);
+}
+
+TEST(SshPaste, APasteThroughARelayToSshdDoesNotStall) {
+    testhost::SshdPeer sshd("ssh_paste_relay");
+    START_SSHD_OR_SKIP(sshd);
+    PasteThroughARelayDoesNotStall("ssh_paste_relay", SshdTarget(sshd), sshd.port());
+}
+
+TEST(SshPaste, APasteThroughARelayToTheTestServerDoesNotStall) {
+    TestServer server("ssh_paste_relay_ts");
+    PasteThroughARelayDoesNotStall("ssh_paste_relay_ts", server.Login(), server.port);
 }

@@ -119,19 +119,19 @@ void SshSession::Impl::Connect() {
     Authenticate();
 }
 
-// Writes what the channel's window allows; false on a failure. A chunk is
-// handed to libssh only while its own output buffer is empty: what the
-// system's socket does not take stays queued there, and the window
-// adjustments that reading the channel sends would wait behind all of it.
-// With a server that echoes (through a relay that couples both directions)
-// that wait never ends. So writing stops at a full socket, the channel is
-// read, and writing goes on when the socket has room again.
+// Writes what the channel's window allows; false on a failure. What the
+// system's socket does not take at once stays queued in libssh, and the
+// window adjustments that reading the channel sends wait behind all of it:
+// with a server that echoes (through a relay that couples both directions)
+// a large queue there stalls both ways. So a chunk is handed to libssh only
+// while its queue is empty; once the socket is full the channel is read,
+// and writing goes on when the socket has room again.
 bool SshSession::Impl::Flush() {
     size_t done = 0;
     while (done < out.size()) {
-        if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) {
+        if (WritePending()) {
             ssh_blocking_flush(s, 0);
-            if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) break;
+            if (WritePending()) break;
         }
         size_t chunk = std::min<size_t>(out.size() - done, 32768);
         int n = ssh_channel_write(ch, out.data() + done, static_cast<uint32_t>(chunk));
@@ -257,6 +257,15 @@ void SshSession::Write(std::string_view data) {
 size_t SshSession::Pending() const {
     if (phase_ == Phase::Closed || phase_ == Phase::Failed) return 0;
     return impl_->out.size();
+}
+
+size_t SshSession::Unsent() const {
+    if (phase_ == Phase::Closed || phase_ == Phase::Failed || impl_->s == nullptr) return 0;
+    size_t total = impl_->out.size() + (impl_->WritePending() ? 1 : 0);
+    const int fd = ssh_get_fd(impl_->s);
+    uint32_t queued = 0;
+    if (fd >= 0 && win::ioctlsocket(fd, win::SIOCOUTQ_WS, &queued) == 0) total += queued;
+    return total;
 }
 
 void SshSession::SendEof() {

@@ -74,6 +74,10 @@ public:
     // Bytes given to Write that libssh has not taken yet (the channel's
     // window is full).
     size_t Pending() const;
+    // Bytes on their way to the server: Pending, what libssh still holds
+    // (counted as 1 when only that is known) and what the system's socket
+    // has not had acknowledged yet.
+    size_t Unsent() const;
     // Ends our side of the shell: once every byte given to Write has been
     // written, the channel's EOF is sent. What the shell still prints keeps
     // arriving; the server's close follows as SshClosed. Only when Open.

@@ -64,6 +64,8 @@ struct SshSession::Impl {
     // would announce it.
     static int OnChannelData(ssh_session, ssh_channel, void* data, uint32_t len, int, void* self);
     void OpenChannel();
+    // libssh holds output that the socket has not taken yet.
+    bool WritePending() const { return s != nullptr && (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) != 0; }
     // Writes what the channel's window allows; false on a failure.
     bool Flush();
     void Pump();
