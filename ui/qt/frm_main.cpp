@@ -8,6 +8,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScreen>
+#include <QWindow>
 #include <algorithm>
 #include <iterator>
 
@@ -18,6 +20,13 @@
 namespace varnel_qt {
 
 namespace {
+
+// What assistive technology says of a control: its name (the caption, or what
+// the box is) and what it is for.
+void Describe(QWidget* control, const char* name, const char* description) {
+    control->setAccessibleName(QString::fromLatin1(name));
+    control->setAccessibleDescription(QString::fromLatin1(description));
+}
 
 template <typename Box>
 Box* NewTextBox(QWidget* parent, const char* name, const char* tip) {
@@ -50,11 +59,13 @@ FrmMain::FrmMain(IFormEvents* events) : events_(events) {
 
     const TwipScale scale = TwipScale::ForWidget(this);
     const CaptionNeeds needs = Needs();
+    dpi_ = scale.Dpi();
     setMinimumSize(MinimumClientSize(scale, needs));
     resize(DesignedClientSize(scale, needs));
     ApplyLayout();
     imgLogo_->setPixmap(LogoPixmap(imgLogo_->size(), devicePixelRatioF()));
-    height_twips_ = kExpandedTwips;
+    height_twips_ = height_twips_now_ = kExpandedTwips;
+    width_twips_ = scale.ToTwips(width());
 }
 
 FrmMain::~FrmMain() = default;
@@ -87,6 +98,20 @@ void FrmMain::CreateControls() {
     cmdStop_ = NewButton(this, "cmdStop", "Stop", nullptr);
 
     input_box_ = std::make_unique<QtTextBox>(txtInput_);
+
+    Describe(imgLogo_, "Varnel logo", "Opens the maker's web site");
+    Describe(cmdReadMe_, "View Readme", "Opens the read-me file; a right click shows or hides the debug region");
+    Describe(txtDebug_, "Session log",
+             "Read-only log of the run: the script's messages and everything the host sends, as it comes");
+    Describe(Label1_, "Debug box", "The debug box below runs its text as a script or as commands");
+    Describe(chkWinsock_, "Show Winsock Log", "Shows the socket debug log in place of the debug box");
+    Describe(txtInput_, "Debug input", "Debug box: text to run as a script or as commands");
+    Describe(txtWinsock_, "Winsock debug output",
+             "Read-only socket debug log: what the socket code does (connecting, notifications, bytes sent and "
+             "received), as it happens");
+    Describe(cmdComDbg_, "As Commands", "Runs the debug box's text as commands");
+    Describe(cmdScrDbg_, "As Script", "Runs the debug box's text as a script");
+    Describe(cmdStop_, "Stop", "Closes the connection");
 }
 
 void FrmMain::SetTabOrder() {
@@ -137,8 +162,9 @@ void FrmMain::chkWinsock_Click() {
     txtWinsock_->setVisible(show_log);
 }
 
-int FrmMain::HeightTwips() const {
-    const TwipScale scale = TwipScale::ForWidget(this);
+int FrmMain::HeightTwips() const { return HeightTwipsAt(TwipScale::ForWidget(this)); }
+
+int FrmMain::HeightTwipsAt(const TwipScale& scale) const {
     // The height last set reads back unchanged even where the pixel rounding
     // does not return the same twips; any other height is converted.
     if (height() == scale.ToPixels(height_twips_ - kFrameTwips)) return height_twips_;
@@ -187,6 +213,10 @@ void FrmMain::ApplyLayout() {
 
 void FrmMain::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    const TwipScale scale = TwipScale::ForWidget(this);
+    if (scale.Dpi() != dpi_) return FollowDpiLater();  // a new screen: its own size
+    width_twips_ = scale.ToTwips(width());
+    height_twips_now_ = HeightTwipsAt(scale);
     ApplyLayout();
 }
 
@@ -194,9 +224,62 @@ void FrmMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // Another font or style changes what the captions need.
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        if (TwipScale::ForWidget(this).Dpi() != dpi_) return FollowDpiLater();  // fonts of a new screen
         setMinimumSize(MinimumClientSize(TwipScale::ForWidget(this), Needs()));
         ApplyLayout();
     }
+}
+
+void FrmMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (watching_screens_ || windowHandle() == nullptr) return;
+    // A move to a screen of another DPI, or a new DPI of the screen itself.
+    watching_screens_ = true;
+    connect(windowHandle(), &QWindow::screenChanged, this, [this](QScreen* screen) {
+        WatchScreenDpi(screen);
+        FollowDpiLater();
+    });
+    WatchScreenDpi(windowHandle()->screen());
+    FollowDpiLater();
+}
+
+void FrmMain::FollowDpiLater() {
+    // Qt gives the controls the fonts of the new screen one after the other,
+    // parents first: the captions' needs are known once all have them.
+    if (dpi_follow_posted_) return;
+    dpi_follow_posted_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            dpi_follow_posted_ = false;
+            FollowDpi();
+        },
+        Qt::QueuedConnection);
+}
+
+void FrmMain::WatchScreenDpi(QScreen* screen) {
+    disconnect(screen_dpi_);
+    if (screen != nullptr)
+        screen_dpi_ = connect(screen, &QScreen::logicalDotsPerInchChanged, this, [this] { FollowDpiLater(); });
+}
+
+void FrmMain::FollowDpi() {
+    const TwipScale scale = TwipScale::ForWidget(this);
+    if (scale.Dpi() == dpi_) return;
+    // The window keeps its size in twips (as last sized at the old DPI); the
+    // layout is redone in twips at the new scale, as the first show does it.
+    const int width_twips = width_twips_, height_twips = height_twips_now_;
+    dpi_ = scale.Dpi();
+    const QSize minimum = MinimumClientSize(scale, Needs());
+    setMinimumSize(minimum);
+    height_twips_ = height_twips;
+    resize(std::max(minimum.width(), scale.ToPixels(width_twips)),
+           std::max(0, scale.ToPixels(height_twips - kFrameTwips)));
+    ApplyLayout();
+    imgLogo_->setPixmap(LogoPixmap(imgLogo_->size(), devicePixelRatioF()));
+    // The fixed font takes other pixels on the new screen.
+    txtDebug_->Rewrap();
+    txtWinsock_->Rewrap();
 }
 
 void FrmMain::Unload() {

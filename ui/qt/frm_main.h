@@ -11,6 +11,12 @@
 // wholly outside the client area, such as the debug region of the collapsed
 // window, are out of reach: Tab skips them and they take no keys (access keys
 // included) until the window shows them again. The tab order itself stays.
+//
+// Moved to a screen of another DPI (or when its screen's DPI changes), the
+// window keeps its size in twips and redoes its layout at the new scale.
+//
+// Every control has an accessible name (its caption, or what the box is) and
+// description.
 #pragma once
 
 #include <QWidget>
@@ -26,6 +32,7 @@ class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QScreen;
 
 namespace varnel_qt {
 
@@ -53,6 +60,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -63,6 +71,12 @@ private:
     // the client area cuts off.
     void ApplyLayout();
     void ConnectHandlers();
+    int HeightTwipsAt(const TwipScale& scale) const;
+    void WatchScreenDpi(QScreen* screen);
+    // Redoes the size and layout when the screen's DPI is not the one they
+    // were made for.
+    void FollowDpi();
+    void FollowDpiLater();
     void cmdReadMe_MouseUp(Qt::MouseButton button);
     void chkWinsock_Click();
 
@@ -79,6 +93,12 @@ private:
     QPushButton* cmdStop_ = nullptr;
     std::unique_ptr<QtTextBox> input_box_;
 
+    double dpi_ = 0;  // the DPI the layout was made for
+    // The client size in twips at that DPI (the height with the frame).
+    int width_twips_ = kClientWidthTwips, height_twips_now_ = kExpandedTwips;
+    bool watching_screens_ = false;
+    bool dpi_follow_posted_ = false;
+    QMetaObject::Connection screen_dpi_;
     int height_twips_ = kExpandedTwips;  // the height last set, in twips
     bool winsock_on_input_ = false;  // set by the load step
     bool unloaded_ = false;

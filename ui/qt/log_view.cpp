@@ -1,9 +1,9 @@
 #include "ui/qt/log_view.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -13,32 +13,29 @@
 #include <algorithm>
 #include <climits>
 
+#include "ui/qt/log_accessible.h"
+
 namespace varnel_qt {
 
 namespace {
 constexpr int kMargin = 4;  // pixels between the frame and the text
-bool ZeroWidth(char c) { return c == '\r' || c == '\0'; }
-size_t Next(size_t column, char c) {
-    if (ZeroWidth(c)) return column;
-    if (c == '\t') return (column / LogStore::kTabColumns + 1) * LogStore::kTabColumns;
-    return column + 1;
-}
 }  // namespace
 
 LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
+    InstallLogAccessibility();
     setFocusPolicy(Qt::StrongFocus);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setCursor(Qt::IBeamCursor);
     verticalScrollBar()->setSingleStep(1);
-    wrap_columns_ = 1;
     Rewrap();
 }
 
 qreal LogView::CharWidth() const {
-    // The advance of one character of the fixed font, fractions included (a
-    // row of them is drawn as one text).
-    const qreal width = QFontMetricsF(font()).horizontalAdvance(QString(64, QLatin1Char('M'))) / 64;
+    // The advance of one character of the fixed font on this widget's screen,
+    // fractions included (a row of them is drawn as one text).
+    const qreal width =
+        QFontMetricsF(font(), const_cast<LogView*>(this)).horizontalAdvance(QString(64, QLatin1Char('M'))) / 64;
     return width > 0 ? width : 1;
 }
 
@@ -46,24 +43,29 @@ int LogView::PageRows() const {
     return std::max(1, (viewport()->height() - kMargin) / std::max(1, fontMetrics().lineSpacing()));
 }
 
-size_t LogView::RowsOfLine(size_t line) const {
-    const size_t columns = store_.LineColumns(line);
-    return columns == 0 ? 1 : (columns + wrap_columns_ - 1) / wrap_columns_;
+size_t LogView::LineOfRow(size_t row) const {
+    return static_cast<size_t>(std::upper_bound(rows_before_.begin(), rows_before_.end(), row) -
+                               rows_before_.begin()) - 1;
+}
+
+RowSpan LogView::RowSpanOf(size_t row) const {
+    const size_t line = LineOfRow(row);
+    return RowAt(store_, line, row - rows_before_[line], wrap_columns_);
 }
 
 void LogView::Rewrap() {
-    const size_t top_line = total_rows_ > 0 && !rows_before_.empty()
-                                ? static_cast<size_t>(std::upper_bound(rows_before_.begin(), rows_before_.end(),
-                                                                       static_cast<size_t>(verticalScrollBar()->value())) -
-                                                      rows_before_.begin()) - 1
-                                : 0;
+    const size_t top_line = LineOfRow(static_cast<size_t>(verticalScrollBar()->value()));
     wrap_columns_ = static_cast<size_t>(std::max(1.0, (viewport()->width() - 2 * kMargin) / CharWidth()));
     rows_before_.assign(1, 0);
-    for (size_t line = 1; line < store_.LineCount(); ++line)
-        rows_before_.push_back(rows_before_.back() + RowsOfLine(line - 1));
-    total_rows_ = rows_before_.back() + RowsOfLine(store_.LineCount() - 1);
+    const size_t last = store_.LineCount() - 1;
+    for (size_t line = 0; line < last; ++line)
+        rows_before_.push_back(rows_before_.back() + RowsOfLine(store_, line, wrap_columns_));
+    tail_ = WrapScanner(wrap_columns_, store_.LineStart(last));
+    tail_rows_ = 1;
+    while (tail_.NextRow(store_, store_.Size())) ++tail_rows_;
+    total_rows_ = rows_before_.back() + tail_rows_;
     UpdateScrollBar();
-    verticalScrollBar()->setValue(static_cast<int>(rows_before_[std::min(top_line, rows_before_.size() - 1)]));
+    verticalScrollBar()->setValue(static_cast<int>(rows_before_[std::min(top_line, last)]));
     viewport()->update();
 }
 
@@ -78,24 +80,46 @@ void LogView::UpdateScrollBar() {
 void LogView::SetText(std::string_view text) {
     store_.Assign(text);
     anchor_ = caret_ = 0;
+    goal_column_ = -1;
     verticalScrollBar()->setValue(0);
     Rewrap();
+    if (QAccessible::isActive()) {
+        QAccessibleTextUpdateEvent event(this, 0, QString(), AccessibleText(store_, 0, store_.Size()));
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void LogView::AppendText(std::string_view text) {
-    const size_t last = store_.LineCount() - 1;
+    const size_t old_last = store_.LineCount() - 1, old_size = store_.Size();
     store_.Append(text);
-    for (size_t line = last + 1; line < store_.LineCount(); ++line)
-        rows_before_.push_back(rows_before_.back() + RowsOfLine(line - 1));
-    total_rows_ = rows_before_.back() + RowsOfLine(store_.LineCount() - 1);
+    // The last line goes on from where its wrap scan stopped; every new
+    // line is scanned once (and only when it is wider than a row).
+    const size_t count = store_.LineCount();
+    for (size_t line = old_last; line < count; ++line) {
+        if (line > old_last) {
+            tail_ = WrapScanner(wrap_columns_, store_.LineStart(line));
+            tail_rows_ = 1;
+        }
+        if (store_.LineColumns(line) > wrap_columns_)
+            while (tail_.NextRow(store_, store_.LineEnd(line))) ++tail_rows_;
+        if (line + 1 < count) rows_before_.push_back(rows_before_.back() + tail_rows_);
+    }
+    total_rows_ = rows_before_.back() + tail_rows_;
     UpdateScrollBar();
     // Only a change within the shown rows needs drawing.
     const size_t first_shown = static_cast<size_t>(verticalScrollBar()->value());
-    if (rows_before_[last] <= first_shown + static_cast<size_t>(PageRows())) viewport()->update();
+    if (rows_before_[old_last] <= first_shown + static_cast<size_t>(PageRows())) viewport()->update();
+    // A log announces what it adds, as a read-only text that grows.
+    if (QAccessible::isActive()) {
+        QAccessibleTextInsertEvent event(this, static_cast<int>(std::min<size_t>(old_size, INT_MAX)),
+                                         AccessibleText(store_, old_size, store_.Size()));
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void LogView::MoveCaretToEnd() {
     anchor_ = caret_ = store_.Size();
+    goal_column_ = -1;
     QScrollBar* bar = verticalScrollBar();
     bar->setValue(bar->maximum());
     viewport()->update();
@@ -117,11 +141,13 @@ void LogView::PostLineScroll(int columns, int lines) {
         Qt::QueuedConnection);
 }
 
-size_t LogView::RowStart(size_t line, size_t row) const {
-    const size_t end = store_.LineEnd(line), target = row * wrap_columns_;
-    size_t offset = store_.LineStart(line), column = 0;
-    while (offset < end && (column < target || ZeroWidth(store_.At(offset)))) column = Next(column, store_.At(offset++));
-    return offset;
+QStringList LogView::RowTexts(size_t first, size_t count) const {
+    QStringList rows;
+    for (size_t row = first; row < total_rows_ && row < first + count; ++row) {
+        const RowSpan span = RowSpanOf(row);
+        rows.append(store_.ViewText(span.start, span.end, span.column));
+    }
+    return rows;
 }
 
 void LogView::paintEvent(QPaintEvent*) {
@@ -135,65 +161,77 @@ void LogView::paintEvent(QPaintEvent*) {
     const size_t sel_from = std::min(anchor_, caret_), sel_to = std::max(anchor_, caret_);
 
     const size_t first = static_cast<size_t>(verticalScrollBar()->value());
-    size_t line = static_cast<size_t>(std::upper_bound(rows_before_.begin(), rows_before_.end(), first) -
-                                      rows_before_.begin()) - 1;
-    size_t row = first - rows_before_[line];
-    size_t offset = RowStart(line, row);
+    size_t line = LineOfRow(first);
+    const size_t skip = first - rows_before_[line];
+    WrapScanner scanner(wrap_columns_, store_.LineStart(line));
+    for (size_t row = 0; row < skip; ++row) scanner.NextRow(store_, store_.LineEnd(line));
     for (int y = kMargin; y < viewport()->height() && line < store_.LineCount(); y += spacing) {
-        // One row: the bytes up to the wrap width or the line's end.
-        const size_t end = store_.LineEnd(line);
-        const size_t row_start = offset;
-        size_t column = row * wrap_columns_;
-        const size_t row_end_column = column + wrap_columns_;
-        while (offset < end && (column < row_end_column || ZeroWidth(store_.At(offset))))
-            column = Next(column, store_.At(offset++));
-        const size_t base = row * wrap_columns_;
-        const QString text = store_.ViewText(row_start, offset, base);
+        // One row: its bytes up to the next row's start or the line's end.
+        const size_t line_end = store_.LineEnd(line);
+        const size_t row_start = scanner.RowStart(), base = scanner.RowColumn();
+        const bool wrapped = scanner.NextRow(store_, line_end);
+        const size_t row_end = wrapped ? scanner.RowStart() : line_end;
         painter.setPen(colours.color(QPalette::Text));
-        painter.drawText(kMargin, y + metrics.ascent(), text);
-        // The selected part of the row, drawn over in the highlight colours.
-        const size_t from = std::max(sel_from, row_start), to = std::min(sel_to, offset);
+        painter.drawText(kMargin, y + metrics.ascent(), store_.ViewText(row_start, row_end, base));
+        // The selected part of the row, drawn over in the highlight colours
+        // (a selected line end as one column).
+        const size_t from = std::max(sel_from, row_start);
+        const size_t to = std::min(sel_to, row_end + (wrapped ? 0 : 1));
         if (from < to) {
             size_t from_column = base;
-            for (size_t i = row_start; i < from; ++i) from_column = Next(from_column, store_.At(i));
-            const QString part = store_.ViewText(from, to, from_column);
-            const QRectF box(kMargin + static_cast<qreal>(from_column - base) * cw, y,
-                             static_cast<qreal>(part.size()) * cw, spacing);
+            for (size_t i = row_start; i < from; ++i) from_column = NextColumn(from_column, store_.At(i));
+            const QString part = store_.ViewText(from, std::min(to, row_end), from_column);
+            const qreal width = static_cast<qreal>(part.size() + (to > row_end ? 1 : 0)) * cw;
+            const QRectF box(kMargin + static_cast<qreal>(from_column - base) * cw, y, width, spacing);
             painter.fillRect(box, colours.brush(QPalette::Highlight));
             painter.setPen(colours.color(QPalette::HighlightedText));
             painter.drawText(QPointF(box.left(), y + metrics.ascent()), part);
         }
-        if (offset >= end) {
-            ++line;
-            row = 0;
-            if (line < store_.LineCount()) offset = store_.LineStart(line);
-        } else {
-            ++row;
+        if (hasFocus() && caret_ >= row_start && (caret_ < row_end || (!wrapped && caret_ == row_end))) {
+            size_t column = base;
+            for (size_t i = row_start; i < caret_; ++i) column = NextColumn(column, store_.At(i));
+            const qreal x = kMargin + static_cast<qreal>(column - base) * cw;
+            painter.fillRect(QRectF(x, y, 1, spacing), colours.brush(QPalette::Text));
         }
+        if (!wrapped && ++line < store_.LineCount()) scanner = WrapScanner(wrap_columns_, store_.LineStart(line));
     }
+}
+
+QRect LogView::PositionRect(size_t offset) const {
+    offset = std::min(offset, store_.Size());
+    const RowSpan span = RowOfOffset(store_, offset, wrap_columns_);
+    const long row = static_cast<long>(rows_before_[span.line] + span.row) - verticalScrollBar()->value();
+    const int spacing = fontMetrics().lineSpacing();
+    const qreal cw = CharWidth();
+    const qreal x = kMargin + static_cast<qreal>(ColumnInRow(store_, span, offset)) * cw;
+    return QRectF(x, kMargin + static_cast<qreal>(row) * spacing, cw, spacing).toAlignedRect();
 }
 
 size_t LogView::OffsetAt(QPoint point) const {
     const int spacing = std::max(1, fontMetrics().lineSpacing());
     const long wanted = static_cast<long>(verticalScrollBar()->value()) + std::max(0, point.y() - kMargin) / spacing;
-    const size_t target_row = std::min<size_t>(static_cast<size_t>(wanted), total_rows_ - 1);
-    const size_t line = static_cast<size_t>(std::upper_bound(rows_before_.begin(), rows_before_.end(), target_row) -
-                                            rows_before_.begin()) - 1;
-    const size_t row = target_row - rows_before_[line];
-    const qreal cw = CharWidth();
-    const size_t column = row * wrap_columns_ + static_cast<size_t>(std::max(0.0, (point.x() - kMargin) / cw + 0.5));
-    const size_t row_end_column = (row + 1) * wrap_columns_;
-    const size_t end = store_.LineEnd(line);
-    size_t offset = RowStart(line, row), at = row * wrap_columns_;
-    while (offset < end && at < std::min(column, row_end_column)) at = Next(at, store_.At(offset++));
-    return offset;
+    const RowSpan span = RowSpanOf(std::min<size_t>(static_cast<size_t>(wanted), total_rows_ - 1));
+    return OffsetInRow(store_, span, std::max(0.0, (point.x() - kMargin) / CharWidth()));
 }
 
-void LogView::SelectAll() {
-    anchor_ = 0;
-    caret_ = store_.Size();
-    viewport()->update();
+void LogView::EnsureShown(size_t offset) {
+    const RowSpan span = RowOfOffset(store_, std::min(offset, store_.Size()), wrap_columns_);
+    const size_t row = rows_before_[span.line] + span.row;
+    QScrollBar* bar = verticalScrollBar();
+    const size_t top = static_cast<size_t>(bar->value()), page = static_cast<size_t>(PageRows());
+    if (row < top) bar->setValue(static_cast<int>(std::min<size_t>(row, INT_MAX)));
+    else if (row >= top + page) bar->setValue(static_cast<int>(std::min<size_t>(row - page + 1, INT_MAX)));
 }
+
+void LogView::Select(size_t anchor, size_t caret) {
+    anchor_ = std::min(anchor, store_.Size());
+    caret_ = std::min(caret, store_.Size());
+    goal_column_ = -1;
+    viewport()->update();
+    NotifyCaretAndSelection();
+}
+
+void LogView::SelectAll() { Select(0, store_.Size()); }
 
 QString LogView::SelectedText() const {
     const size_t from = std::min(anchor_, caret_), to = std::max(anchor_, caret_);
@@ -214,34 +252,25 @@ void LogView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange) Rewrap();
 }
 
-void LogView::keyPressEvent(QKeyEvent* event) {
-    QScrollBar* bar = verticalScrollBar();
-    if (event->matches(QKeySequence::Copy)) {
-        CopySelection();
-    } else if (event->matches(QKeySequence::SelectAll)) {
-        SelectAll();
-    } else if (event->matches(QKeySequence::MoveToStartOfDocument)) {
-        bar->setValue(0);
-    } else if (event->matches(QKeySequence::MoveToEndOfDocument)) {
-        bar->setValue(bar->maximum());
-    } else {
-        QAbstractScrollArea::keyPressEvent(event);  // arrows and page keys scroll
-        return;
-    }
-    event->accept();
+void LogView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();  // the caret shows
+}
+
+void LogView::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
 }
 
 void LogView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
-    caret_ = OffsetAt(event->position().toPoint());
-    if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = caret_;
-    viewport()->update();
+    const size_t at = OffsetAt(event->position().toPoint());
+    Select(event->modifiers() & Qt::ShiftModifier ? anchor_ : at, at);
 }
 
 void LogView::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton)) return QAbstractScrollArea::mouseMoveEvent(event);
-    caret_ = OffsetAt(event->position().toPoint());
-    viewport()->update();
+    Select(anchor_, OffsetAt(event->position().toPoint()));
 }
 
 void LogView::contextMenuEvent(QContextMenuEvent* event) {
