@@ -54,7 +54,7 @@ int Run(int argc, char** argv) {
     int32_t defaultTimeout = 0;
     if (const char* limit = std::getenv("VARNEL_TIMEOUT"); limit != nullptr && *limit != '\0') {
         try {
-            defaultTimeout = scripttext::LimitSeconds(limit, /*whole=*/true);
+            defaultTimeout = scripttext::LimitSeconds(limit);
         } catch (const VbError&) {
             std::fprintf(stderr, "varnel: VARNEL_TIMEOUT is not a number of seconds: %s\n", limit);
             return 2;

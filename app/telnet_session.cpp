@@ -29,6 +29,8 @@ public:
         filtering_ = TelnetOnForPort(mode_, remotePort);
         filter_ = telnet::TelnetFilter();
         data_.clear();
+        answersQueued_ = 0;
+        answersRefused_ = false;
     }
 
     void SendData(const std::string& data) override {
@@ -125,13 +127,31 @@ private:
             events_.wsTelnet_DataArrival(0);
             return;
         }
-        if (!replies.empty()) SendReplies(replies);
-        if (data_.empty()) return;  // only negotiation: nothing for the runner
-        modSocketKit::WriteSocketLog("OK Telnet data: " + std::to_string(data_.size()) + " bytes");
-        events_.wsTelnet_DataArrival(static_cast<int32_t>(data_.size()));
+        const bool flooded = !replies.empty() && !SendReplies(replies);
+        if (!data_.empty()) {
+            modSocketKit::WriteSocketLog("OK Telnet data: " + std::to_string(data_.size()) + " bytes");
+            events_.wsTelnet_DataArrival(static_cast<int32_t>(data_.size()));
+        }
+        // The block's data is the runner's first; then the session ends.
+        if (flooded) events_.wsTelnet_Error(telnet::ErrTelnetAnswersNotRead, telnet::kDescAnswersNotRead);
     }
 
-    void SendReplies(const std::string& replies) {
+    // Queues answers; false (once) when the host has left more than
+    // kMaxQueuedAnswers bytes of them untaken. From then on answers are
+    // dropped, so a host that floods us with requests and reads nothing
+    // cannot make the queue grow.
+    bool SendReplies(const std::string& replies) {
+        if (answersRefused_) return true;
+        // Answers queued since the send queue was last empty: an upper bound
+        // of the answer bytes still waiting.
+        if (socket_->BytesWaitingToSend() == 0) answersQueued_ = 0;
+        answersQueued_ += replies.size();
+        if (answersQueued_ > telnet::kMaxQueuedAnswers) {
+            answersRefused_ = true;
+            modSocketKit::WriteSocketLog("ERR Telnet negotiation answers not read by the host: " +
+                                         std::to_string(answersQueued_ - replies.size()) + " bytes waiting");
+            return false;
+        }
         modSocketKit::WriteSocketLog("OK Telnet negotiation answered: " + std::to_string(replies.size()) +
                                      " bytes");
         try {
@@ -140,6 +160,7 @@ private:
             // A socket that cannot send any more is closing or failed; its own
             // events tell the runner.
         }
+        return true;
     }
 
     void OnSendComplete() {
@@ -160,6 +181,8 @@ private:
     bool scriptSendPending_ = false;
     telnet::TelnetFilter filter_;
     std::string data_;  // filtered data not yet taken by GetData
+    size_t answersQueued_ = 0;     // answer bytes queued since the send queue was last empty
+    bool answersRefused_ = false;  // the host took too few of them: no more are sent
     std::optional<VbError> readError_;  // a failed read, for the next GetData
 };
 

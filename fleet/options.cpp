@@ -16,14 +16,20 @@ bool ReadCount(const std::string& text, int min, int max, int& out) {
     return true;
 }
 
-// Seconds: digits with an optional fraction, more than zero.
+// Seconds as varnel reads VARNEL_TIMEOUT: digits with an optional fraction
+// (rounded up to whole seconds), more than zero and at most 2147483 once
+// rounded up.
 bool IsSeconds(const std::string& text) {
     size_t point = text.find('.');
     std::string whole = text.substr(0, point);
     std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
     if (whole.empty() && fraction.empty()) return false;
     if ((whole + fraction).find_first_not_of("0123456789") != std::string::npos) return false;
-    return std::strtod(text.c_str(), nullptr) > 0;
+    size_t first = whole.find_first_not_of('0');
+    std::string digits = first == std::string::npos ? "" : whole.substr(first);
+    bool partial = fraction.find_first_not_of('0') != std::string::npos;
+    if (digits.empty()) return partial;
+    return digits.size() < 7 || (digits.size() == 7 && (digits < "2147483" || (digits == "2147483" && !partial)));
 }
 
 }  // namespace
@@ -91,7 +97,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
             out.outDir = value;
         } else if (name == "--timeout") {
             if (!IsSeconds(value)) {
-                error = "--timeout takes seconds (more than 0), not \"" + value + "\"";
+                error = "--timeout takes seconds (more than 0, at most 2147483), not \"" + value + "\"";
                 return false;
             }
             out.timeout = value;

@@ -92,18 +92,22 @@ std::string_view ScriptLines::Line(int32_t index) {
 
 namespace scripttext {
 
-int32_t LimitSeconds(std::string_view word, bool whole) {
-    size_t i = 0;
-    if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
-    bool digits = false;
-    for (; i < word.size() && ((word[i] >= '0' && word[i] <= '9') || word[i] == '.'); ++i)
-        digits = digits || word[i] != '.';
-    if (!digits || (whole && i != word.size()))
+int32_t LimitSeconds(std::string_view word) {
+    const size_t point = word.find('.');
+    const std::string_view whole = word.substr(0, point);
+    const std::string_view fraction = point == std::string_view::npos ? std::string_view() : word.substr(point + 1);
+    const auto digitsOnly = [](std::string_view s) { return s.find_first_not_of("0123456789") == std::string_view::npos; };
+    if ((whole.empty() && fraction.empty()) || !digitsOnly(whole) || !digitsOnly(fraction))
         throw VbError(5, "frmMain.RunNextLine", "Invalid procedure call or argument");
-    const uint32_t ms = DelayMilliseconds(word);  // the same reading, rounding and overflow check
-    if (std::nearbyint(std::strtod(std::string(word.substr(0, i)).c_str(), nullptr)) < 0)
-        throw VbError(5, "frmMain.RunNextLine", "Invalid procedure call or argument");
-    return static_cast<int32_t>(ms / 1000);
+    // Read digit by digit, so any length is exact and nothing can wrap.
+    int64_t seconds = 0;
+    for (char c : whole) {
+        seconds = seconds * 10 + (c - '0');
+        if (seconds > kMaxLimitSeconds) throw VbError(6, "frmMain.RunNextLine", "Overflow");
+    }
+    if (fraction.find_first_not_of('0') != std::string_view::npos) ++seconds;  // never shorter than asked
+    if (seconds > kMaxLimitSeconds) throw VbError(6, "frmMain.RunNextLine", "Overflow");
+    return static_cast<int32_t>(seconds);
 }
 
 }  // namespace scripttext

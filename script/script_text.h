@@ -26,12 +26,15 @@ std::string GetQuotedText(std::string_view line, std::string_view quote = "\"");
 // the product does not fit in 32 bits. A negative result pauses 0 ms.
 uint32_t DelayMilliseconds(std::string_view word);
 
-// A TIMEOUT word as whole seconds, read like a DELAY word (leading number,
-// rounded with ties to even, at most 2147483 seconds). Throws VbError 5
-// "Invalid procedure call or argument" when the word does not start with a
-// number or the value is negative, and VbError 6 "Overflow" when it is too large.
-// With whole set, anything after the number is refused as well (error 5).
-int32_t LimitSeconds(std::string_view word, bool whole = false);
+// A time limit (TIMEOUT, VARNEL_TIMEOUT) as whole seconds. The word must be a
+// plain decimal number: digits with an optional point and fraction, no sign,
+// no exponent, nothing after it; anything else, a negative value included, is
+// VbError 5 "Invalid procedure call or argument". A fraction rounds up, so a
+// limit is never shorter than asked (0.4 is 1 second, 1.2 is 2); only a value
+// of exactly 0 means no limit. Above kMaxLimitSeconds (after rounding up) it is
+// VbError 6 "Overflow".
+constexpr int32_t kMaxLimitSeconds = 2147483;
+int32_t LimitSeconds(std::string_view word);
 
 // A script text cut into lines. CRLF or a lone LF ends a line (a CR right
 // before the LF belongs to the ending; a lone CR stays in the line). A break

@@ -312,4 +312,64 @@ TEST(DemoHost, AClientThatHalfClosesGetsEveryAnswerWhole) {
         kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt + Listing(3000000) + kPrompt + "done\r\n" + kPrompt;
     EXPECT_EQ(c.Received().size(), expected.size());
     EXPECT_TRUE(c.Received() == expected);
+// Clients that hold a session without using it: one that says nothing, and
+// three that trickle a line that never ends, one byte at a time, faster than
+// the idle limit. Each is closed at its limit (with its log line), and the
+// places they held are free again; a client that is slow but finishes its
+// lines, or runs a wait longer than the idle limit, is served on.
+TEST(DemoHost, IdleSessionsAndLinesThatNeverEndAreClosedAtTheirLimits) {
+    const std::string log = MakeScratchDir("demo_host_limits") + "/stderr.txt";
+    BackgroundProcess host({"/bin/sh", "-c", "exec \"$0\" --max-sessions 4 --idle-limit 2 --line-limit 5 2>\"$1\"",
+                            kDemoHost, log});
+    uint16_t port = static_cast<uint16_t>(std::stoi(host.FirstLine()));
+    std::vector<std::unique_ptr<HostConnection>> trickling;
+    for (int i = 0; i < 3; ++i) {
+        trickling.push_back(std::make_unique<HostConnection>(ConnectLoopback(port)));
+        ASSERT_TRUE(trickling.back()->ReadUntil("login: "));
+    }
+    HostConnection silent(ConnectLoopback(port));
+    ASSERT_TRUE(silent.ReadUntil("login: "));
+    HostConnection refused(ConnectLoopback(port));
+    EXPECT_TRUE(refused.ReadToEnd());
+    EXPECT_EQ(refused.Received(), "varnel-demo: too many sessions (at most 4), try again later\r\n");
+
+    // A byte every quarter second or so from each, until the host closes them.
+    const auto start = std::chrono::steady_clock::now();
+    size_t open = trickling.size();
+    std::vector<bool> closed(trickling.size(), false);
+    while (open > 0 && std::chrono::steady_clock::now() - start < 60s) {
+        for (size_t i = 0; i < trickling.size(); ++i) {
+            if (closed[i]) continue;
+            trickling[i]->Send("a");
+            if (trickling[i]->ReadToEnd(80ms)) {
+                closed[i] = true;
+                --open;
+            }
+        }
+    }
+    EXPECT_EQ(open, 0u) << "the trickling clients were never closed";
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 5s) << "closed before the line limit";
+    EXPECT_TRUE(silent.ReadToEnd(30s));
+
+    // The places are free again; a slow but real client is served on.
+    auto slow = LoggedIn(port);
+    slow->Send("wait 3\r\n");
+    EXPECT_TRUE(slow->ReadUntil("waited 3 seconds\r\n" + kPrompt, 30s)) << slow->Received();
+    for (char c : std::string("echo slow\r\n")) {
+        slow->Send(std::string(1, c));
+        std::this_thread::sleep_for(200ms);   // pacing only: 2.2 s for the line, past the idle limit
+    }
+    EXPECT_TRUE(slow->ReadUntil("slow\r\n" + kPrompt, 30s)) << slow->Received();
+    EXPECT_EQ(Dialogue(port, {"exit"}), kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt + "Goodbye.\r\n");
+    slow->Send("exit\r\n");
+    EXPECT_TRUE(slow->ReadToEnd());
+    EXPECT_NE(slow->Received().find("Goodbye.\r\n"), std::string::npos);
+
+    const std::string lines = ReadFileBytes(log);
+    size_t lineLimit = 0;
+    for (size_t at = 0; (at = lines.find(": closed: a line still unfinished after 5 seconds\n", at)) != std::string::npos;
+         ++at)
+        ++lineLimit;
+    EXPECT_EQ(lineLimit, 3u) << lines;
+    EXPECT_NE(lines.find(": closed: idle for 2 seconds\n"), std::string::npos) << lines;
 }

@@ -161,6 +161,10 @@ TEST(FleetOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(o.script, "-job.txt");
     ASSERT_TRUE(ParseOptions({"-j8", "a", "b"}, o, error));
     EXPECT_EQ(o.jobs, 8);
+    for (const char* seconds : {"0.4", ".5", "2147483", "2147483.0"}) {
+        ASSERT_TRUE(ParseOptions({"--timeout", seconds, "a", "b"}, o, error)) << seconds << ": " << error;
+        EXPECT_EQ(o.timeout, seconds);
+    }
     ASSERT_TRUE(ParseOptions({"--help"}, o, error));
     EXPECT_TRUE(o.help);
 }
@@ -172,8 +176,14 @@ TEST(FleetOptions, BadCommandLinesSayWhy) {
         {{"-j", "0", "a", "b"}, "-j takes a number of runs from 1 to 100000, not \"0\""},
         {{"-jx", "a", "b"}, "-j takes a number of runs from 1 to 100000, not \"x\""},
         {{"a", "b", "-j"}, "-j needs a value"},
-        {{"--timeout", "0", "a", "b"}, "--timeout takes seconds (more than 0), not \"0\""},
-        {{"--timeout", "1s", "a", "b"}, "--timeout takes seconds (more than 0), not \"1s\""},
+        {{"--timeout", "0", "a", "b"}, "--timeout takes seconds (more than 0, at most 2147483), not \"0\""},
+        {{"--timeout", "1s", "a", "b"}, "--timeout takes seconds (more than 0, at most 2147483), not \"1s\""},
+        {{"--timeout", "0.0", "a", "b"}, "--timeout takes seconds (more than 0, at most 2147483), not \"0.0\""},
+        {{"--timeout", "-0.4", "a", "b"}, "--timeout takes seconds (more than 0, at most 2147483), not \"-0.4\""},
+        {{"--timeout", "0x10", "a", "b"}, "--timeout takes seconds (more than 0, at most 2147483), not \"0x10\""},
+        {{"--timeout", "1e3", "a", "b"}, "--timeout takes seconds (more than 0, at most 2147483), not \"1e3\""},
+        {{"--timeout", "2147483.5", "a", "b"}, "--timeout takes seconds (more than 0, at most 2147483), not \"2147483.5\""},
+        {{"--timeout", "2147484", "a", "b"}, "--timeout takes seconds (more than 0, at most 2147483), not \"2147484\""},
         {{"--retries", "-1", "a", "b"}, "--retries takes a number from 0 to 1000, not \"-1\""},
         {{"--shard", "3/2", "a", "b"}, "--shard takes K/N with 1 <= K <= N, not \"3/2\""},
         {{"--shard", "0/2", "a", "b"}, "--shard takes K/N with 1 <= K <= N, not \"0/2\""},

@@ -160,6 +160,24 @@ TEST(Fleet, TimeOutEndsASilentHostsRunWithStatus3) {
     EXPECT_NE(r.out.find("\n3 time-out                    1\n"), std::string::npos) << r.out;
 }
 
+// A limit below one second is one second, not "no limit".
+TEST(Fleet, AShortTimeOutIsOneSecond) {
+    ScriptedHost silent([](HostConnection& c) {
+        c.Send("\r\nlogin: ");
+        c.ReadToEnd(std::chrono::seconds(20));
+    });
+    const std::string dir = MakeScratchDir("fleet_short_timeout");
+    WriteFileBytes(dir + "/inv.csv", "host,port\nsilent," + std::to_string(silent.Port()) + "\n");
+    WriteFileBytes(dir + "/job.txt", "HOST 127.0.0.1 %port%\nWAIT \"never\"\n");
+    ProcessResult r = RunFleet(dir, {"-q", "--timeout", "0.4", "-o", dir + "/out", dir + "/inv.csv", dir + "/job.txt"});
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    fleet::Inventory csv = ReadCsv(dir + "/out/summary.csv");
+    ASSERT_EQ(csv.rows.size(), 1u);
+    EXPECT_EQ(csv.rows[0][2], "3");
+    EXPECT_NE(ReadFileBytes(dir + "/out/silent.txt").find("Timed out after 1 seconds waiting for \"never\" on line 2"),
+              std::string::npos);
+}
+
 TEST(Fleet, BadInventoriesAndScriptsRunNothing) {
     const std::string dir = MakeScratchDir("fleet_refused");
     WriteFileBytes(dir + "/inv.csv", "host,port\nsw1,23\n");

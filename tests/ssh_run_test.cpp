@@ -6,6 +6,7 @@
 // and the endings: refused answers, changed and unknown keys, servers that
 // close, lines that are not user@name, a second connection.
 #include <libssh/libssh.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
@@ -154,6 +155,20 @@ TEST(SshRun, RefusedAnswersKeysAndLinesEndTheRunWithStatusOne) {
     EXPECT_EQ(second.process.exitStatus, 1);
     EXPECT_EQ(second.transcript, kStart + server.Recorded() + "Password: \r\n\r\nOpening connection\r\n"
                                           "Error 40020\r\nInvalid operation at current state\r\nClosed connection.\r\n");
+}
+
+// A known-hosts file that is a FIFO with no writer ends the run at once
+// (error 42004) instead of holding it past its time limit.
+TEST(SshRun, AKnownHostsFifoIsRefusedAtOnce) {
+    TestServer server("ssh_run_fifo", "kbdint");
+    const std::string fifo = server.dir + "/known_hosts_fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto env = server.Env();
+    env[1] = "VARNEL_SSH_KNOWN_HOSTS=" + fifo;
+    auto run = RunHiddenScript("ssh_run_fifo", "TIMEOUT 4\r\n" + server.Line() + kDialogue, "", env);
+    EXPECT_EQ(run.process.exitStatus, 1);
+    EXPECT_FALSE(run.process.timedOut);
+    EXPECT_EQ(run.transcript, kStart + "Error 42004\r\nSSH known hosts file cannot be used\r\nClosed connection.\r\n");
 }
 
 TEST(SshRun, AServerThatNeverAnswersEndsTheRunAtTheTimeLimit) {

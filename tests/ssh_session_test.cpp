@@ -4,8 +4,13 @@
 // changed key, strict checking, a server that closes during authentication,
 // a server that never answers).
 #include <libssh/libssh.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -177,6 +182,71 @@ TEST(SshSession, ChangedKeysAreRefusedNamingTheLineAndUnknownKeysOnlyWhenStrict)
     nowhere.Start(target);
     ASSERT_TRUE(PumpUntil([&] { return unwritable.ended; }));
     EXPECT_EQ(unwritable.events, (std::vector<std::string>{"failed 42004 SSH known hosts file cannot be used"}));
+}
+
+// A known-hosts name that is not a regular file is refused at once, before
+// anything is read from it: a FIFO with no writer, a folder, a device.
+TEST(SshSession, KnownHostsThatAreNotARegularFileAreRefusedWithoutBlocking) {
+    Server server("ssh_known_hosts_kinds", "kbdint");
+    const std::string fifo = server.dir + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& file : {fifo, server.dir, std::string("/dev/null")}) {
+        Recorder r;
+        SshSession session(r);
+        sshnet::SshTarget target = server.Target();
+        target.knownHostsFile = file;
+        session.Start(target);
+        ASSERT_TRUE(PumpUntil([&] { return r.ended; })) << file;
+        EXPECT_EQ(r.events, (std::vector<std::string>{"failed 42004 SSH known hosts file cannot be used"})) << file;
+    }
+    EXPECT_EQ(sshnet::CheckKnownHostsFile(""), sshnet::ErrSshKnownHosts) << "no home folder: no file";
+    EXPECT_EQ(sshnet::CheckKnownHostsFile(server.dir + "/known_hosts"), 0) << "not there yet: created on first use";
+    testhost::WriteFileBytes(server.dir + "/known_hosts", "");
+    EXPECT_EQ(sshnet::CheckKnownHostsFile(server.dir + "/known_hosts"), 0);
+}
+
+// With HOME unset (or empty) the home folder comes from the password
+// database; a user with neither has no known-hosts file at all (refused),
+// never one at the filesystem root.
+TEST(SshSession, WithoutHomeTheHomeFolderComesFromThePasswordDatabase) {
+    const char* savedHome = std::getenv("HOME");
+    const char* savedFile = std::getenv("VARNEL_SSH_KNOWN_HOSTS");
+    const std::string home = savedHome != nullptr ? savedHome : "", file = savedFile != nullptr ? savedFile : "";
+    ::unsetenv("VARNEL_SSH_KNOWN_HOSTS");
+    const passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr);
+    const std::string folder = std::string(entry->pw_dir) + "/.ssh";
+    for (const char* value : {static_cast<const char*>(nullptr), ""}) {
+        if (value == nullptr) {
+            ::unsetenv("HOME");
+        } else {
+            ::setenv("HOME", value, 1);
+        }
+        sshnet::SshTarget t = sshnet::TargetFromEnvironment("127.0.0.1", 22, "admin");
+        EXPECT_EQ(t.keyFolder, folder);
+        EXPECT_EQ(t.knownHostsFile, folder + "/known_hosts");
+    }
+    if (::geteuid() == 0) {
+        // A user id the password database does not know.
+        uid_t nobody = 54321;
+        while (::getpwuid(nobody) != nullptr) ++nobody;
+        ::unsetenv("HOME");
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::setuid(nobody) != 0) ::_exit(3);
+            sshnet::SshTarget t = sshnet::TargetFromEnvironment("127.0.0.1", 22, "admin");
+            const bool refused = t.knownHostsFile.empty() && t.keyFolder.empty() &&
+                                 sshnet::CheckKnownHostsFile(t.knownHostsFile) == sshnet::ErrSshKnownHosts;
+            ::_exit(refused ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    if (savedHome != nullptr) ::setenv("HOME", home.c_str(), 1);
+    if (savedHome == nullptr) ::unsetenv("HOME");
+    if (savedFile != nullptr) ::setenv("VARNEL_SSH_KNOWN_HOSTS", file.c_str(), 1);
 }
 
 TEST(SshSession, ASilentServerLeavesTheSessionWaitingUntilItsOwnerCloses) {

@@ -126,6 +126,32 @@ TEST(TelnetFilter, RepeatedRequestsThatChangeNothingGetNoAnswer) {
     EXPECT_EQ(data, "");
 }
 
+TEST(TelnetFilter, ARefusedOptionAskedForAgainGetsNoAnswer) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {B({IAC, WILL, 99, IAC, WILL, 99, IAC, WILL, 99}), B({IAC, DONT, 99})},
+        {B({IAC, DO, 99, IAC, DO, 99, IAC, DO, 99}), B({IAC, WONT, 99})},
+        {B({IAC, DO, OPT_ECHO, IAC, DO, OPT_ECHO}), B({IAC, WONT, OPT_ECHO})},
+        {B({IAC, WILL, OPT_TTYPE, IAC, WILL, OPT_TTYPE}), B({IAC, DONT, OPT_TTYPE})},
+        // The host's own WONT after our refusal changes nothing either.
+        {B({IAC, WILL, 99, IAC, WONT, 99, IAC, WILL, 99, IAC, DO, 99, IAC, DONT, 99, IAC, DO, 99}),
+         B({IAC, DONT, 99, IAC, WONT, 99})},
+    };
+    for (const auto& [asked, answered] : cases) {
+        Result r = FeedSplitAnywhere(asked + "x");
+        EXPECT_EQ(r.replies, answered);
+        EXPECT_EQ(r.data, "x");
+    }
+    // A million repeats cost no answer at all.
+    TelnetFilter f;
+    std::string data, replies;
+    f.Receive(B({IAC, DO, 99}), data, replies);
+    std::string flood;
+    for (int i = 0; i < 1000000; ++i) flood += B({IAC, DO, 99, IAC, WILL, 98});
+    replies.clear();
+    f.Receive(flood, data, replies);
+    EXPECT_EQ(replies, B({IAC, DONT, 98}));
+}
+
 TEST(TelnetFilter, TerminalTypeSendIsAnsweredWithVt100) {
     Result r = FeedSplitAnywhere(B({IAC, DO, OPT_TTYPE, 'a', IAC, SB, OPT_TTYPE, TTYPE_SEND, IAC, SE, 'b'}));
     EXPECT_EQ(r.data, "ab");

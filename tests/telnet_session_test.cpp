@@ -97,6 +97,31 @@ TEST(TelnetSession, SwitchRepeatingWillEchoGetsOneDoAndNoLoop) {
     EXPECT_EQ(received, B({IAC, DO, ECHO, IAC, DO, SGA}) + "admin\r\nsecret\r\n");
 }
 
+// A host that asks for options over and over and never reads the answers:
+// requests it cannot have get no answer at all, and once more than 64 KiB of
+// answers to requests that do change something wait for it, the run ends
+// with an error (status 1) instead of queueing them without bound.
+TEST(TelnetSession, AHostFloodingOptionsWithoutReadingIsEnded) {
+    int64_t sent = 0;
+    ScriptedHost host([&](HostConnection& c) {
+        c.Send("banner\r\n");
+        std::string refused, toggles;
+        for (int i = 0; i < 1 << 17; ++i) refused += B({IAC, DO, 99, IAC, WILL, 98});
+        for (int i = 0; i < 1 << 17; ++i) toggles += B({IAC, WILL, ECHO, IAC, WONT, ECHO});
+        // 48 MB of refused requests (no answers), then up to 96 MB of toggles.
+        for (int i = 0; i < 64 && c.Send(refused); ++i) sent += static_cast<int64_t>(refused.size());
+        for (int i = 0; i < 128 && c.Send(toggles); ++i) sent += static_cast<int64_t>(toggles.size());
+        c.ReadToEnd(30s);
+    });
+    ScriptRun r = RunTelnetScript("flood", "TELNET ON\r\nTIMEOUT 20\r\n" + HostLine(host.Port()) + "WAIT \"never\"\r\n");
+    host.Join();
+    EXPECT_EQ(r.process.exitStatus, 1) << r.process.err;
+    EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("banner\r\n") +
+                                "Error 43001\r\nTelnet negotiation answers not read by the host\r\n"
+                                "Closed connection.\r\n");
+    EXPECT_GT(sent, int64_t{48} << 20) << "the refused requests were all taken";
+}
+
 namespace {
 
 // A server that closes the connection unless it is told a terminal type,

@@ -9,10 +9,15 @@
 //   session:  DataArrival -> GetData; answers with SendData, paced by
 //             SendComplete; Error and CloseSck end it (session.cpp).
 //   waits:    timers of the event loop, one per session.
+//   limits:   one more timer, every second, ends sessions whose client has
+//             been idle too long or keeps a line unfinished too long, so
+//             clients that trickle a line that never ends cannot hold every
+//             session (--idle-limit, --line-limit).
 //
 // The dialogue itself (banner, login, commands) is in dialogue.cpp.
 //
-// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet] | --help
+// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet]
+//                         [--idle-limit S] [--line-limit S] | --help
 // With --telnet each session negotiates telnet options first (session.h).
 // The first line of output is the port it listens on (0 = chosen by the system).
 #include <malloc.h>
@@ -30,6 +35,7 @@
 namespace {
 
 constexpr win::UINT WM_APP_RELEASE = 0x8001;   // wParam: the session to delete
+constexpr uint32_t kLimitTimer = 0;             // session ids (the wait timers) start at 1
 
 struct Options {
     int port = 0;
@@ -37,6 +43,8 @@ struct Options {
     std::string password = "varnel";
     int maxSessions = 0;   // 0: no limit
     bool telnet = false;
+    int idleLimit = 300;   // seconds without input or output taken; 0: no limit
+    int lineLimit = 120;   // seconds one line may take from its first byte; 0: no limit
 };
 
 class DemoHost : public CSocketKitEvents, public SessionOwner {
@@ -48,6 +56,7 @@ public:
         listener_->SetEventReceiver(this);
         listener_->Bind(VbVariant(options.port), VbVariant("127.0.0.1"));
         listener_->Listen();
+        if (options.idleLimit > 0 || options.lineLimit > 0) win::SetTimer(window_, kLimitTimer, 1000);
     }
     int32_t Port() const { return listener_->LocalPort(); }
 
@@ -90,6 +99,10 @@ public:
 private:
     static win::LRESULT WindowProc(win::HWND hwnd, win::UINT msg, win::WPARAM wParam, win::LPARAM) {
         DemoHost& host = *instance_;
+        if (msg == win::WM_TIMER && wParam == kLimitTimer) {
+            host.CheckLimits();
+            return 0;
+        }
         auto it = host.sessions_.find(wParam);
         if (it == host.sessions_.end()) return 0;
         if (msg == win::WM_TIMER) {
@@ -106,6 +119,22 @@ private:
         return 0;
     }
 
+    // Ends the sessions past a limit (each is released later, by message).
+    void CheckLimits() {
+        const Session::Clock::time_point now = Session::Clock::now();
+        const auto past = [&](Session::Clock::time_point since, int limit) {
+            return limit > 0 && now - since >= std::chrono::seconds(limit);
+        };
+        for (auto& [id, session] : sessions_) {
+            if (past(session->LastActivity(), options_.idleLimit)) {
+                session->Expire("closed: idle for " + std::to_string(options_.idleLimit) + " seconds");
+            } else if (auto line = session->LineStarted(); line && past(*line, options_.lineLimit)) {
+                session->Expire("closed: a line still unfinished after " + std::to_string(options_.lineLimit) +
+                                " seconds");
+            }
+        }
+    }
+
     static DemoHost* instance_;
     Options options_;
     std::shared_ptr<CSocketKit> listener_;
@@ -119,7 +148,8 @@ private:
 DemoHost* DemoHost::instance_ = nullptr;
 
 const char* const kUsageLine =
-    "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet]\n";
+    "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet]\n"
+    "                        [--idle-limit S] [--line-limit S]\n";
 
 // The --help text: the usage line and one line for each option.
 const char* const kHelpText =
@@ -130,9 +160,23 @@ const char* const kHelpText =
     "  --password WORD    the password the login accepts (default varnel)\n"
     "  --max-sessions N   serve at most N sessions at the same time\n"
     "  --telnet           negotiate telnet options at the start of each session\n"
+    "  --idle-limit S     close a session whose client sends nothing and takes no output\n"
+    "                     for S seconds (default 300; 0: no limit)\n"
+    "  --line-limit S     close a session whose client takes more than S seconds to finish\n"
+    "                     a line (default 120; 0: no limit)\n"
     "  --help             print this text and exit\n"
     "\n"
     "The first line of output is the port it listens on.\n";
+
+// Whole seconds, 0 to 2147483 (0: no limit), in decimal digits only.
+bool ReadSeconds(const char* text, int& out) {
+    const std::string s = text;
+    if (s.empty() || s.size() > 7 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+    const long value = std::strtol(s.c_str(), nullptr, 10);
+    if (value > 2147483) return false;
+    out = static_cast<int>(value);
+    return true;
+}
 
 Options ParseArguments(int argc, char** argv) {
     Options o;
@@ -153,6 +197,8 @@ Options ParseArguments(int argc, char** argv) {
         else if (value && flag == "--user") o.user = value;
         else if (value && flag == "--password") o.password = value;
         else if (value && flag == "--max-sessions" && std::atoi(value) > 0) o.maxSessions = std::atoi(value);
+        else if (value && flag == "--idle-limit" && ReadSeconds(value, o.idleLimit)) continue;
+        else if (value && flag == "--line-limit" && ReadSeconds(value, o.lineLimit)) continue;
         else {
             std::fputs(kUsageLine, stderr);
             std::exit(2);

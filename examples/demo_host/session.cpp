@@ -79,7 +79,11 @@ void Session::WaitOver() {
 void Session::DataArrival(int32_t) {
     VbVariant data{std::string()};
     socket_->GetData(data);
-    input_ += telnet_ ? telnetIn_.Feed(data.Bytes()) : data.Bytes();
+    std::string filtered;
+    std::string_view fresh = data.Bytes();
+    if (telnet_) fresh = filtered = telnetIn_.Feed(data.Bytes());
+    input_ += fresh;
+    NoteInput(fresh);
     if (!started_ || finished_) return;
     if (negotiating_) Negotiate();
     if (Busy() && input_.size() > kMaxWaitingInput) {
@@ -87,6 +91,21 @@ void Session::DataArrival(int32_t) {
         return;
     }
     Advance();
+}
+
+// Keeps the times the host's limits look at: any input is activity, and an
+// unfinished line (input after the last line break, or a too-long line still
+// being skipped) keeps the time of its first byte until it ends.
+void Session::NoteInput(std::string_view fresh) {
+    lastActivity_ = Clock::now();
+    if (fresh.find('\n') != std::string_view::npos) lineStarted_.reset();
+    const bool unfinished = (!input_.empty() && input_.back() != '\n') ||
+                            (skipping_ && input_.find('\n') == std::string::npos);
+    if (!unfinished) {
+        lineStarted_.reset();
+    } else if (!lineStarted_) {
+        lineStarted_ = lastActivity_;
+    }
 }
 
 // The client closed its side (a half-close, as `nc -N` does): it says

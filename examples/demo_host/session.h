@@ -8,7 +8,8 @@
 // line longer than kMaxLine is answered with an error and not read; input
 // waiting behind an unfinished answer is limited to kMaxWaitingInput, and
 // output not yet taken by the client to kMaxWaitingOutput; beyond either, the
-// session is closed with a log line.
+// session is closed with a log line. The host also ends sessions that stay
+// idle or keep a line unfinished too long (LastActivity, LineStarted).
 //
 // A telnet session (--telnet) first sends TelnetAnswers::Offer() and waits
 // for the client's answers (and its terminal type, when it agrees to give
@@ -25,9 +26,12 @@
 // deletes the session later, outside its event handlers.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "dialogue.h"
 #include "config_text.h"
@@ -63,11 +67,26 @@ public:
     void WaitOver();
     int32_t Id() const { return id_; }
 
+    using Clock = std::chrono::steady_clock;
+    // When the client last sent something or took output; a running "wait"
+    // counts as activity (the client asked for the pause).
+    Clock::time_point LastActivity() const { return waiting_ ? Clock::now() : lastActivity_; }
+    // When the line the client has not finished yet began (none while no line
+    // is unfinished, or once the client has closed its side).
+    std::optional<Clock::time_point> LineStarted() const {
+        return peerClosed_ ? std::nullopt : lineStarted_;
+    }
+    // Ends the session at once with a log line: one of the host's limits.
+    void Expire(const std::string& why) { Finish(why); }
+
     void DataArrival(int32_t bytesTotal) override;
     void CloseSck() override;
     void Error(int16_t number, std::string& description, int32_t sCode, const std::string& source,
                const std::string& helpFile, int32_t helpContext, bool& cancelDisplay) override;
-    void SendComplete() override { Advance(); }
+    void SendComplete() override {
+        lastActivity_ = Clock::now();
+        Advance();
+    }
 
 private:
     bool Busy() const { return listing_ != nullptr || waiting_ || hangUp_ || negotiating_; }
@@ -76,6 +95,7 @@ private:
     bool CanSend() const { return socket_->State() == sckConnected || socket_->State() == sckClosing; }
     void Advance();
     bool NextLine(std::string& line);
+    void NoteInput(std::string_view fresh);
     void Perform(const Answer& answer);
     void Send(const std::string& text);
     std::string Wire(const std::string& text) const { return telnet_ ? TelnetAnswers::Escape(text) : text; }
@@ -103,4 +123,6 @@ private:
     bool negotiating_ = false;             // the greeting waits for the client's answers
     std::string greeting_;                 // the greeting held back meanwhile
     TelnetAnswers telnetIn_;
+    Clock::time_point lastActivity_ = Clock::now();
+    std::optional<Clock::time_point> lineStarted_;   // the unfinished line's first byte
 };

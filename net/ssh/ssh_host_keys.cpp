@@ -1,5 +1,12 @@
 #include "net/ssh/ssh_host_keys.h"
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
 
 #include "net/ssh/ssh_errors.h"
@@ -34,6 +41,23 @@ HostKeyVerdict Refuse(int32_t number, std::string description = {}) {
 }
 
 }  // namespace
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    const passwd* entry = ::getpwuid(::getuid());
+    if (entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
+    return std::string();
+}
+
+int32_t CheckKnownHostsFile(const std::string& knownHostsFile) {
+    if (knownHostsFile.empty()) return ErrSshKnownHosts;
+    const int fd = ::open(knownHostsFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno == ENOENT ? 0 : ErrSshKnownHosts;
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    return regular ? 0 : ErrSshKnownHosts;
+}
 
 int FindDifferingEntry(const std::string& knownHostsFile, const std::string& host, uint16_t port, ssh_key key) {
     std::ifstream in(knownHostsFile, std::ios::binary);

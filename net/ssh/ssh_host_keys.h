@@ -23,6 +23,17 @@ struct HostKeyVerdict {
 HostKeyVerdict CheckHostKey(ssh_session session, const std::string& host, uint16_t port,
                             const std::string& knownHostsFile, bool strict);
 
+// The user's home folder: HOME when set and not empty, else the password
+// database's entry for the user; "" when there is neither.
+std::string HomeFolder();
+
+// Whether the known-hosts file may be read: 0 when it is a regular file or
+// does not exist yet (a first key creates it), otherwise ErrSshKnownHosts: an
+// empty name (no home folder to put it in), a FIFO, a device, a folder, or a
+// file that cannot be opened. It is opened without blocking, so a FIFO with no
+// writer is refused at once instead of holding the run.
+int32_t CheckKnownHostsFile(const std::string& knownHostsFile);
+
 // The line (from 1) of the first entry for host:port whose key is not `key`; 0 if none.
 int FindDifferingEntry(const std::string& knownHostsFile, const std::string& host, uint16_t port, ssh_key key);
 

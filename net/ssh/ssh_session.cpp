@@ -35,10 +35,13 @@ SshTarget TargetFromEnvironment(const std::string& host, uint16_t port, const st
     t.host = host;
     t.port = port;
     t.user = user;
-    const char* home = std::getenv("HOME");
-    t.keyFolder = std::string(home != nullptr ? home : "") + "/.ssh";
+    // With no home folder at all the known-hosts name stays empty (refused
+    // when the session starts): nothing is ever read from or written to
+    // /.ssh at the filesystem root.
+    const std::string home = HomeFolder();
+    if (!home.empty()) t.keyFolder = home + "/.ssh";
     const char* file = std::getenv("VARNEL_SSH_KNOWN_HOSTS");
-    t.knownHostsFile = file != nullptr && *file != '\0' ? file : t.keyFolder + "/known_hosts";
+    t.knownHostsFile = file != nullptr && *file != '\0' ? file : home.empty() ? "" : t.keyFolder + "/known_hosts";
     const char* strict = std::getenv("VARNEL_SSH_STRICT");
     t.strict = strict != nullptr && std::string(strict) == "yes";
     return t;
@@ -106,6 +109,9 @@ void SshSession::Impl::Step() {
 
 void SshSession::Impl::Connect() {
     if (s == nullptr) return Fail(ErrSshConnect);
+    // Checked before every step of the connection: libssh reads the file
+    // while it negotiates the host key's type, with a blocking open.
+    if (int32_t error = CheckKnownHostsFile(target.knownHostsFile); error != 0) return Fail(error);
     int rc = ssh_connect(s);
     if (rc == SSH_AGAIN) return Rearm();
     if (rc != SSH_OK) return Fail(ErrSshConnect);
@@ -220,7 +226,7 @@ void SshSession::Start(const SshTarget& target) {
     ssh_options_set(m.s, SSH_OPTIONS_HOST, target.host.c_str());
     ssh_options_set(m.s, SSH_OPTIONS_PORT, &port);
     ssh_options_set(m.s, SSH_OPTIONS_USER, target.user.c_str());
-    ssh_options_set(m.s, SSH_OPTIONS_SSH_DIR, target.keyFolder.c_str());
+    if (!target.keyFolder.empty()) ssh_options_set(m.s, SSH_OPTIONS_SSH_DIR, target.keyFolder.c_str());
     ssh_options_set(m.s, SSH_OPTIONS_KNOWNHOSTS, target.knownHostsFile.c_str());
     ssh_options_set(m.s, SSH_OPTIONS_PROCESS_CONFIG, &no);
     int yes = 1;  // small interactive writes go out at once, as ssh does for a terminal session

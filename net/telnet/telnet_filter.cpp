@@ -77,8 +77,9 @@ void TelnetFilter::Receive(std::string_view block, std::string& data, std::strin
 void TelnetFilter::Negotiate(uint8_t verb, uint8_t option, std::string& replies) {
     switch (verb) {
     case WILL:
-        if (host_[option]) return;  // already on: nothing changes, no answer
+        if (host_[option] || hostRefused_[option]) return;  // already on, or refused: no answer
         host_[option] = HostMayEnable(option);
+        hostRefused_[option] = !host_[option];
         Command(replies, host_[option] ? DO : DONT, option);
         return;
     case WONT:
@@ -87,8 +88,9 @@ void TelnetFilter::Negotiate(uint8_t verb, uint8_t option, std::string& replies)
         Command(replies, DONT, option);
         return;
     case DO:
-        if (local_[option]) return;
+        if (local_[option] || localRefused_[option]) return;
         local_[option] = WeMayEnable(option);
+        localRefused_[option] = !local_[option];
         Command(replies, local_[option] ? WILL : WONT, option);
         return;
     case DONT:

@@ -17,6 +17,8 @@
 //   host DO SGA, DO TERMINAL-TYPE  -> WILL
 //   host DO anything else          -> WONT
 //   host WONT / DONT of an enabled option -> DONT / WONT, option off.
+// An option refused once stays refused: asking for it again gets no answer,
+// so a host that repeats a request it cannot have costs us nothing.
 // We never ask for an option first.
 //
 // TelnetEncode prepares outgoing data: each 255 byte is doubled, nothing else
@@ -35,6 +37,12 @@ constexpr uint8_t OPT_ECHO = 1, OPT_SGA = 3, OPT_TTYPE = 24;
 constexpr uint8_t TTYPE_IS = 0, TTYPE_SEND = 1;
 // The terminal type we report.
 inline constexpr std::string_view kTerminalType = "VT100";
+
+// At most this many bytes of answers may wait for a host that does not read
+// them; a host that asks for more is ended with this error.
+constexpr size_t kMaxQueuedAnswers = 64 * 1024;
+constexpr int32_t ErrTelnetAnswersNotRead = 43001;
+inline constexpr const char* kDescAnswersNotRead = "Telnet negotiation answers not read by the host";
 
 class TelnetFilter {
 public:
@@ -59,6 +67,8 @@ private:
     std::string sub_;          // the start of the current subnegotiation's body
     std::array<bool, 256> host_{};
     std::array<bool, 256> local_{};
+    std::array<bool, 256> hostRefused_{};   // the host's WILL was answered with DONT
+    std::array<bool, 256> localRefused_{};  // the host's DO was answered with WONT
 };
 
 // Outgoing data with each 255 byte doubled.
