@@ -221,3 +221,61 @@ TEST(Dialogue, UnsetEnvironmentVariableIsAnErrorOfItsLine) {
                                 "Error 43001\r\nEnvironment variable VARNEL_NOT_SET_X is not set\r\nClosed connection.\r\n");
     host.Join();
 }
+
+namespace {
+
+const std::string kDemoHost = std::string(VARNEL_BUILD_DIR) + "/varnel-demo-host";
+const std::string kLogin = "WAIT \"login:\"\r\nSEND \"admin\\n\"\r\nWAIT \"Password:\"\r\nSEND \"varnel\\n\"\r\n"
+                           "WAIT \"varnel-demo>\"\r\n";
+
+// The lines "show log N" lists, without the pager's prompts.
+std::string LogLines(long from, long to, long total) {
+    std::string lines;
+    for (long i = from; i <= to; ++i)
+        lines += "Dec  9 00:00:00.000: %SYS-5-LOG: entry " + std::to_string(i) + " of " + std::to_string(total) + "\r\n";
+    return lines;
+}
+
+}  // namespace
+
+TEST(Dialogue, BundledDialogueExampleAgainstTheDemoHost) {
+    BackgroundProcess demo({kDemoHost, "--split-prompt", "200"});
+    const std::string dir = MakeScratchDir("dialogue-example-capture");
+    std::string script = ReadFileBytes(std::string(VARNEL_SOURCE_DIR) + "/examples/demo-dialogue.txt");
+    for (auto [from, to] : {std::pair<std::string, std::string>{"HOST 127.0.0.1 2323", "HOST 127.0.0.1 " + demo.FirstLine()},
+                            {"CAPTURE \"demo-log.txt\"", "CAPTURE \"" + dir + "/demo-log.txt\""}}) {
+        ASSERT_NE(script.find(from), std::string::npos) << from;
+        script.replace(script.find(from), from.size(), to);
+    }
+    ScriptRun r = RunHiddenScript("dialogue-example", script, "", {"DEMO_PASSWORD=varnel"});
+    EXPECT_EQ(r.process.exitStatus, 0) << r.process.err;
+    const std::string end = "Goodbye.\r\n\r\n\r\nEnd of script\r\nClosed connection.\r\n";
+    ASSERT_GE(r.transcript.size(), end.size());
+    EXPECT_EQ(r.transcript.substr(r.transcript.size() - end.size()), end);
+    EXPECT_NE(r.transcript.find("Reload requested"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(dir + "/demo-log.txt"), LogLines(1, 24, 60) + " --More-- \r\n" + LogLines(25, 48, 60) +
+                                                        " --More-- \r\n" + LogLines(49, 60, 60) + "varnel-demo> ");
+}
+
+TEST(Dialogue, DemoHostPagerOfFiveHundredPagesAndItsErrorReply) {
+    BackgroundProcess demo({kDemoHost, "--split-prompt", "100"});
+    const std::string host = "HOST 127.0.0.1 " + demo.FirstLine() + "\r\n";
+    const std::string dir = MakeScratchDir("dialogue-demo-pager-capture");
+    ScriptRun r = RunHiddenScript("dialogue-demo-pager",
+                                  host + "TIMEOUT 60\r\n" + kLogin + "ON \"--more--\" SEND \" \"\r\nCAPTURE \"" + dir +
+                                      "/log.txt\"\r\nSEND \"show log 12000\\n\"\r\nWAIT \"varnel-demo>\"\r\n"
+                                      "CAPTURE OFF\r\nFAIL \"% Invalid input\"\r\nSEND \"shw log\\n\"\r\n"
+                                      "WAIT \"varnel-demo>\"\r\nECHO \"never\"\r\n");
+    EXPECT_EQ(r.process.exitStatus, 1) << r.process.err;
+    const std::string capture = ReadFileBytes(dir + "/log.txt");
+    size_t pages = 0;
+    for (size_t at = capture.find("--More--"); at != std::string::npos; at = capture.find("--More--", at + 1)) ++pages;
+    EXPECT_EQ(pages, 499u);  // 500 pages, the last one ends with the prompt
+    const std::string last = LogLines(12000, 12000, 12000) + "varnel-demo> ";
+    ASSERT_GE(capture.size(), last.size());
+    EXPECT_EQ(capture.substr(capture.size() - last.size()), last);
+    const std::string end = "% Invalid input detected at '^' marker.\r\nvarnel-\r\n\r\n"
+                            "Failed: the host sent \"% Invalid input\" (line 15)\r\nClosed connection.\r\n";
+    ASSERT_GE(r.transcript.size(), end.size());
+    EXPECT_EQ(r.transcript.substr(r.transcript.size() - end.size()), end);
+}

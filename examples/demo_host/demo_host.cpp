@@ -12,7 +12,8 @@
 //
 // The dialogue itself (banner, login, commands) is in dialogue.cpp.
 //
-// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet] | --help
+// Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet]
+//                         [--split-prompt MS] | --help
 // With --telnet each session negotiates telnet options first (session.h).
 // The first line of output is the port it listens on (0 = chosen by the system).
 #include <malloc.h>
@@ -37,6 +38,7 @@ struct Options {
     std::string password = "varnel";
     int maxSessions = 0;   // 0: no limit
     bool telnet = false;
+    uint32_t splitPromptMs = 0;   // 0: the prompt goes out whole
 };
 
 class DemoHost : public CSocketKitEvents, public SessionOwner {
@@ -56,7 +58,8 @@ public:
         const bool full = options_.maxSessions > 0 && active_ >= options_.maxSessions;
         const int32_t id = nextId_++;
         auto& session = sessions_[id];
-        session = std::make_unique<Session>(*this, id, Dialogue(options_.user, options_.password), options_.telnet);
+        session = std::make_unique<Session>(*this, id, Dialogue(options_.user, options_.password), options_.telnet,
+                                             options_.splitPromptMs);
         if (!full) ++active_;
         counted_[id] = !full;
         const std::string refusal = "varnel-demo: too many sessions (at most " +
@@ -76,8 +79,8 @@ public:
                 "); trying again when a descriptor is free");
     }
 
-    void StartWait(Session& session, int seconds) override {
-        win::SetTimer(window_, static_cast<uint32_t>(session.Id()), static_cast<uint32_t>(seconds) * 1000u);
+    void StartWait(Session& session, uint32_t milliseconds) override {
+        win::SetTimer(window_, static_cast<uint32_t>(session.Id()), milliseconds);
     }
     void Release(Session& session) override {
         win::KillTimer(window_, static_cast<uint32_t>(session.Id()));
@@ -119,7 +122,8 @@ private:
 DemoHost* DemoHost::instance_ = nullptr;
 
 const char* const kUsageLine =
-    "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet]\n";
+    "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet]\n"
+    "                        [--split-prompt MS]\n";
 
 // The --help text: the usage line and one line for each option.
 const char* const kHelpText =
@@ -130,6 +134,7 @@ const char* const kHelpText =
     "  --password WORD    the password the login accepts (default varnel)\n"
     "  --max-sessions N   serve at most N sessions at the same time\n"
     "  --telnet           negotiate telnet options at the start of each session\n"
+    "  --split-prompt MS  write the prompt in two pieces, MS milliseconds apart (1 to 60000)\n"
     "  --help             print this text and exit\n"
     "\n"
     "The first line of output is the port it listens on.\n";
@@ -153,6 +158,8 @@ Options ParseArguments(int argc, char** argv) {
         else if (value && flag == "--user") o.user = value;
         else if (value && flag == "--password") o.password = value;
         else if (value && flag == "--max-sessions" && std::atoi(value) > 0) o.maxSessions = std::atoi(value);
+        else if (value && flag == "--split-prompt" && std::atoi(value) > 0 && std::atoi(value) <= 60000)
+            o.splitPromptMs = static_cast<uint32_t>(std::atoi(value));
         else {
             std::fputs(kUsageLine, stderr);
             std::exit(2);
