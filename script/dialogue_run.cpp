@@ -81,6 +81,7 @@ bool ScriptRunner::RunCapture() {
 }
 
 void ScriptRunner::WriteCapture(std::string_view bytes, bool clear) {
+    if (!blnCaptureFiles) return;
     const int err = sessionlog::AppendOutputBytes(strCaptureFile_, bytes, clear);
     if (err != 0 && strCaptureFailure_.empty()) strCaptureFailure_ = strCaptureFile_ + ": " + std::strerror(err);
 }

@@ -60,6 +60,9 @@ public:
     // longer progress (closed connection, socket error) ends the program.
     bool blnHidden = false;
     std::unique_ptr<ISessionSocket> wsTelnet;  // the session socket
+    // False: CAPTURE lines are read and checked but no file is touched (a
+    // harness that runs arbitrary scripts).
+    bool blnCaptureFiles = true;
 
     // --- Run state (shared by every activation; read by tests) ---
     int32_t lngLastLine = -1;   // highest line index of the running script
