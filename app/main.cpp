@@ -144,6 +144,8 @@ int Run(int argc, char** argv) {
     if (!frmMain.Ended()) apploop::Run();
     if (!frmMain.WriteFailure().empty())
         std::fprintf(stderr, "varnel: the output file could not be written: %s\n", frmMain.WriteFailure().c_str());
+    if (!frmMain.CaptureFailure().empty())
+        std::fprintf(stderr, "varnel: the capture file could not be written: %s\n", frmMain.CaptureFailure().c_str());
     return frmMain.Ended() ? frmMain.ExitStatus() : 1;
 }
 

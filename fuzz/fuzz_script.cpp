@@ -139,6 +139,7 @@ void RunScript(const RunInput& in) {
         ScriptRunner runner(box, host.Hooks());
         runner.wsTelnet = fuzzhost::MakeSocket(host, runner);
         runner.blnHidden = in.hidden;
+        runner.blnCaptureFiles = false;  // a fuzzed CAPTURE line must not clear or write files
         runner.strScript = in.script;
         runner.StartScript();
         // Every block is delivered once, so this ends.

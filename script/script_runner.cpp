@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "script/env_text.h"
 #include "script/mod_misc.h"
 #include "script/session_log.h"
 
@@ -62,6 +63,7 @@ void ScriptRunner::StartScript() {
         blnRunStarted_ = true;
         blnRunning_ = true;
         sessionOptions = SessionOptions();
+        ResetDialogue();
         Socket().CloseSck();  // drops a connection left over from an earlier run
         LogLine("Running script", false);
         lngLine = -1;
@@ -122,8 +124,10 @@ bool ScriptRunner::RunOneLine(Activation& act) {
             const std::string command = ToUpperAscii(modMisc::GetWord(strLine, " ", 1));
             strText.clear();
             strWaitFor.clear();
+            BeginDialogueLine(command);
             if (command == "HOST") return RunHost();
             if (command == "SSH") return RunSsh();
+            if (command == "ON" || command == "FAIL" || command == "CAPTURE") return RunDialogueLine(command);
             if (command == "SEND") return RunSend(act);
             if (command == "WAIT") return RunWait();
             if (command == "TELNET") return RunTelnet();
@@ -136,7 +140,7 @@ bool ScriptRunner::RunOneLine(Activation& act) {
                 return true;
             }
             if (command == "ECHO") {
-                strText = scripttext::GetQuotedText(strLine);
+                strText = envtext::Expand(scripttext::GetQuotedText(strLine));
                 LogLine(strText, false);
                 return true;
             }
@@ -160,8 +164,8 @@ bool ScriptRunner::RunOneLine(Activation& act) {
 
 bool ScriptRunner::RunHost() {
     LogLine("Opening connection", false);
-    strScriptHost = modMisc::GetWord(strLine, " ", 2);
-    strScriptPort = modMisc::GetWord(strLine, " ", 3);
+    strScriptHost = envtext::Expand(modMisc::GetWord(strLine, " ", 2));
+    strScriptPort = envtext::Expand(modMisc::GetWord(strLine, " ", 3));
     if (strScriptPort.empty()) strScriptPort = "23";
     return OpenConnection(sessionOptions);
 }
@@ -175,6 +179,7 @@ bool ScriptRunner::OpenConnection(const SessionOptions& options) {
     }
     Socket().Connect(strScriptHost, strScriptPort);
     waitKind_ = WaitKind::Connection;
+    blnHostWaiting_ = true;
     // The first received block (for SSH a prompt, or the shell's first
     // output) continues the run.
     return false;
@@ -183,20 +188,20 @@ bool ScriptRunner::OpenConnection(const SessionOptions& options) {
 // SSH user@name [port]: as HOST, over an SSH session (port 22 unless given).
 bool ScriptRunner::RunSsh() {
     LogLine("Opening connection", false);
-    const std::string target = modMisc::GetWord(strLine, " ", 2);
+    const std::string target = envtext::Expand(modMisc::GetWord(strLine, " ", 2));
     const size_t at = target.rfind('@');
     if (at == std::string::npos || at == 0 || at + 1 == target.size())
         throw VbError(kErrSshTarget, "frmMain.RunNextLine", "SSH needs user@name");
     SessionOptions options = sessionOptions;
     options.sshUser = target.substr(0, at);
     strScriptHost = target.substr(at + 1);
-    strScriptPort = modMisc::GetWord(strLine, " ", 3);
+    strScriptPort = envtext::Expand(modMisc::GetWord(strLine, " ", 3));
     if (strScriptPort.empty()) strScriptPort = "22";
     return OpenConnection(options);
 }
 
 bool ScriptRunner::RunSend(Activation& act) {
-    strText = scripttext::GetQuotedText(strLine);
+    strText = envtext::Expand(scripttext::GetQuotedText(strLine));
     lngSendLine_ = lngLine + 1;
     bool paired = false;
     // A WAIT on the next line is armed before the text goes out, so an
@@ -204,7 +209,7 @@ bool ScriptRunner::RunSend(Activation& act) {
     if (lngLine + 1 <= lngLastLine) {
         strLine = scripttext::CleanLine(lines_.Line(lngLine + 1));
         if (EqualsIgnoreCase(modMisc::GetWord(strLine, " ", 1), "WAIT")) {
-            strWaitFor = scripttext::GetQuotedText(strLine);
+            ArmWait(strLine, false);
             ++lngLine;
             paired = true;
         }
@@ -217,6 +222,7 @@ bool ScriptRunner::RunSend(Activation& act) {
     act.blnInSendData = true;
     act.blnContinueInline = false;
     if (!strText.empty()) blnSentSinceWait_ = true;
+    blnSendPending_ = !strText.empty();
     Socket().SendData(strText);
     act.blnInSendData = false;
     ++act.lngDeferredEvents;
@@ -232,24 +238,8 @@ bool ScriptRunner::RunWait() {
         if (blnHidden) EndSession();
         return false;
     }
-    strWaitFor = scripttext::GetQuotedText(strLine);
     waitKind_ = WaitKind::Text;
-    return false;
-}
-
-bool ScriptRunner::RunTelnet() {
-    const std::string mode = ToUpperAscii(modMisc::GetWord(strLine, " ", 2));
-    const bool oneWord = modMisc::GetWord(strLine, " ", 3).empty();
-    if (oneWord && mode == "ON") {
-        sessionOptions.telnet = SessionOptions::Telnet::On;
-    } else if (oneWord && mode == "OFF") {
-        sessionOptions.telnet = SessionOptions::Telnet::Off;
-    } else if (oneWord && mode == "AUTO") {
-        sessionOptions.telnet = SessionOptions::Telnet::Auto;
-    } else {
-        throw VbError(5, "frmMain.RunNextLine", "Invalid procedure call or argument");
-    }
-    return true;
+    return ArmWait(strLine, true);
 }
 
 bool ScriptRunner::RunTimeout() {
@@ -303,16 +293,13 @@ void ScriptRunner::wsTelnet_DataArrival(int32_t /*bytesTotal*/) {
     LogLine(block, false);
     block.resize(block.size() - 2);
     ++lngBlocksLogged_;
+    if (!strCaptureFile_.empty()) WriteCapture(block, false);
     if (EndingUnderWay()) {
         if (blnSettling_) lastArrival_ = std::chrono::steady_clock::now();
+        if (!blnFinishing_) HandleEndingBlock(block);
         return;
     }
-    // Not used any more once the next line runs (events handled there take
-    // the next block into the same storage).
-    if (modMisc::ContainsText(block, strWaitFor)) {
-        if (!strWaitFor.empty()) blnSentSinceWait_ = false;  // the host has answered what was sent
-        RunNextLine();
-    }
+    HandleBlock(block);
 }
 
 void ScriptRunner::wsTelnet_SendComplete() {
@@ -321,6 +308,7 @@ void ScriptRunner::wsTelnet_SendComplete() {
         DrainOver(false);
         return;
     }
+    if (OnlyRepliesSent()) return;
     if (!strWaitFor.empty()) return;
     if (current_ != nullptr && current_->blnInSendData) {
         // Raised from inside SendData: the SEND's activation goes on with the

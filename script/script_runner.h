@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/vb_error.h"
+#include "script/dialogue_matcher.h"
 #include "script/script_text.h"
 #include "script/session_events.h"
 #include "script/session_socket.h"
@@ -60,6 +61,9 @@ public:
     // longer progress (closed connection, socket error) ends the program.
     bool blnHidden = false;
     std::unique_ptr<ISessionSocket> wsTelnet;  // the session socket
+    // False: CAPTURE lines are read and checked but no file is touched (a
+    // harness that runs arbitrary scripts).
+    bool blnCaptureFiles = true;
 
     // --- Run state (shared by every activation; read by tests) ---
     int32_t lngLastLine = -1;   // highest line index of the running script
@@ -124,9 +128,11 @@ public:
     // 0 after "End of script", 3 after a time-out, 128 + N after signal N,
     // 1 after any other ending; 4 whenever a line could not be written to the
     // output file (a lost transcript outranks every other ending).
-    int ExitStatus() const { return strWriteFailure_.empty() ? intExitStatus_ : 4; }
+    int ExitStatus() const { return strWriteFailure_.empty() && strCaptureFailure_.empty() ? intExitStatus_ : 4; }
     // The first output file failure, "PATH: REASON"; empty when every line was written.
     const std::string& WriteFailure() const { return strWriteFailure_; }
+    // The first capture file failure (CAPTURE), "PATH: REASON"; it also gives status 4.
+    const std::string& CaptureFailure() const { return strCaptureFailure_; }
 
 protected:
     // Unloads the main window. The default only does the window's unload
@@ -171,6 +177,27 @@ private:
     // What the run waits for on the host, for the time limit and its line
     // (Settle and Close: the ending's own waits, which never time out).
     enum class WaitKind { None, Connection, Text, Send, Drain, Settle, Close };
+    // The dialogue lines (dialogue_run.cpp): ON, FAIL and CAPTURE.
+    bool RunDialogueLine(const std::string& command);
+    bool RunOn();
+    bool RunFail();
+    bool RunCapture();
+    // At a run's start, and at each line (its command in capitals).
+    void ResetDialogue();
+    void BeginDialogueLine(const std::string& command);
+    // Arms the WAIT of a WAIT line (the line itself or a SEND's look-ahead).
+    // With firstBlock, true when the block that let HOST go on already holds
+    // a text, if this WAIT is the first line after HOST to talk to the host.
+    bool ArmWait(std::string_view line, bool firstBlock);
+    // At a SendComplete: true when only responders' replies went out since
+    // the last one (no SEND waits for it).
+    bool OnlyRepliesSent();
+    // A received block the run reads: FAIL, then ON, then the armed wait.
+    void HandleBlock(std::string_view block);
+    // A received block while the run ends: FAIL texts and responders only.
+    void HandleEndingBlock(std::string_view block);
+    void SendReply(const std::string& reply);
+    void WriteCapture(std::string_view bytes, bool clear);
     void ArmLimit(WaitKind kind);
     void DisarmLimit();
     // The last steps of EndSession, once nothing waits to be sent any more.
@@ -228,4 +255,12 @@ private:
     std::string strWriteFailure_;
     std::vector<std::unique_ptr<ISessionSocket>> releasedSockets_;
     std::string strBlock_;  // the received block being handled (storage kept between blocks)
+    dialogue::Matcher matcher_;               // the texts of the armed WAIT, ON and FAIL lines
+    std::string strCaptureFile_;              // CAPTURE's file; empty: not capturing
+    std::string strCaptureFailure_;
+    bool blnHostWaiting_ = false;             // HOST or SSH waits for its first block
+    std::string strFirstBlock_;               // the block that let HOST or SSH go on
+    bool blnFirstBlock_ = false;              // no SEND since: the next WAIT looks at it
+    bool blnSendPending_ = false;             // a SEND's text is queued and not yet sent
+    bool blnRepliesSent_ = false;             // a responder has sent a reply in this run
 };

@@ -55,7 +55,9 @@ int WriteAll(int fd, iovec* next, int count) {
 
 }  // namespace
 
-int AppendOutputLine(const std::string& path, std::string_view text, bool clear) {
+namespace {
+
+int AppendParts(const std::string& path, iovec* parts, int count, bool clear) {
     if (path.empty()) return 0;
     const int extra = clear ? PrepareClear(path) : 0;
     int fd;
@@ -63,12 +65,23 @@ int AppendOutputLine(const std::string& path, std::string_view text, bool clear)
         fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | extra, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return errno;
+    int err = WriteAll(fd, parts, count);
+    if (::close(fd) != 0 && err == 0 && errno != EINTR) err = errno;
+    return err;
+}
+
+}  // namespace
+
+int AppendOutputLine(const std::string& path, std::string_view text, bool clear) {
     static const char kCrLf[2] = {'\r', '\n'};
     iovec parts[2] = {{const_cast<char*>(text.data()), text.size()},
                       {const_cast<char*>(kCrLf), sizeof kCrLf}};
-    int err = WriteAll(fd, parts, 2);
-    if (::close(fd) != 0 && err == 0 && errno != EINTR) err = errno;
-    return err;
+    return AppendParts(path, parts, 2, clear);
+}
+
+int AppendOutputBytes(const std::string& path, std::string_view bytes, bool clear) {
+    iovec part{const_cast<char*>(bytes.data()), bytes.size()};
+    return AppendParts(path, &part, bytes.empty() ? 0 : 1, clear);
 }
 
 }  // namespace sessionlog

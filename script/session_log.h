@@ -22,4 +22,8 @@ namespace sessionlog {
 // failure (the line, or its rest, is then missing from the file).
 int AppendOutputLine(const std::string& path, std::string_view text, bool clear);
 
+// The same for bytes without a line ending (a capture file). With clear and
+// no bytes the file is only started afresh: it exists and is empty afterwards.
+int AppendOutputBytes(const std::string& path, std::string_view bytes, bool clear);
+
 }  // namespace sessionlog

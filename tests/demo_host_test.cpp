@@ -97,7 +97,7 @@ TEST(DemoHost, WholeDialogueWithEveryCommand) {
     ASSERT_GE(rest.size(), 300 + kPrompt.size());
     EXPECT_EQ(rest.substr(300, kPrompt.size()), kPrompt);
     EXPECT_EQ(rest.substr(300 + kPrompt.size()),
-              "% Unknown command \"nonsense\"\r\n" + kPrompt + kPrompt + "Goodbye.\r\n");
+              "% Invalid input detected at '^' marker.\r\n" + kPrompt + kPrompt + "Goodbye.\r\n");
 }
 
 TEST(DemoHost, WrongPasswordAsksAgain) {

@@ -246,3 +246,33 @@ TEST(SshRun, TheDemoDialogueAgainstSshdByKeyboardInteractivePassword) {
 }
 
 }  // namespace
+
+// A device-like shell behind sshd: its prompt comes in two pieces, the first
+// in the block that ends SSH, and "show log" pages through 100 pages. One
+// WAIT, one ON line and a capture do the job.
+TEST(SshRun, SplitPromptAndPagerOfADeviceShellBehindSshd) {
+    testhost::SshdPeer sshd("ssh_run_device");
+    sshd.UseShell(VARNEL_BUILD_DIR "/varnel-device-shell");
+    std::string whyNot;
+    if (!sshd.Start(whyNot)) {
+        if (testhost::MustNotSkip()) FAIL() << "sshd cannot run: " << whyNot;
+        GTEST_SKIP() << "sshd cannot run: " << whyNot;
+    }
+    const std::string capture = testhost::MakeScratchDir("ssh_run_device_capture") + "/log.txt";
+    const std::string script = "TIMEOUT 30\r\nSSH " + sshd.user() + "@127.0.0.1 " + std::to_string(sshd.port()) +
+                               "\r\nWAIT \"router1#\"\r\nON \"--More--\" SEND \" \"\r\nCAPTURE \"" + capture +
+                               "\"\r\nSEND \"show log\\n\"\r\nWAIT \"router1#\"\r\nCAPTURE OFF\r\n"
+                               "SEND \"exit\\n\"\r\nWAIT \"bye\"\r\n";
+    auto run = RunHiddenScript("ssh_run_device", script, "",
+                               {"HOME=" + sshd.home(), "VARNEL_SSH_KNOWN_HOSTS", "SSH_AUTH_SOCK", "VARNEL_SSH_STRICT"});
+    EXPECT_EQ(run.process.exitStatus, 0) << run.transcript;
+    std::string pages;
+    for (int page = 0; page < 100; ++page) {
+        for (int i = 1; i <= 24; ++i) pages += "log " + std::to_string(page * 24 + i) + "\r\n";
+        pages += " --More-- ";
+    }
+    EXPECT_EQ(testhost::ReadFileBytes(capture), pages + "\r\nrouter1#");
+    const std::string end = "bye\r\n\r\n\r\nEnd of script\r\nClosed connection.\r\n";
+    ASSERT_GE(run.transcript.size(), end.size());
+    EXPECT_EQ(run.transcript.substr(run.transcript.size() - end.size()), end);
+}

@@ -35,7 +35,7 @@ std::string Block(const std::string& bytes) { return bytes + "\r\n\r\n"; }
 // to telnetd as its standard input and output, as inetd would.
 class TelnetServer {
 public:
-    TelnetServer() {
+    explicit TelnetServer(std::string program = kLoginProgram) : program_(std::move(program)) {
         listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -69,13 +69,14 @@ private:
             ::dup2(conn, 0);
             ::dup2(conn, 1);
             ::dup2(devnull, 2);
-            ::execl(kTelnetd.c_str(), "telnetd", "-h", "-E", kLoginProgram.c_str(), static_cast<char*>(nullptr));
+            ::execl(kTelnetd.c_str(), "telnetd", "-h", "-E", program_.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         pid_ = pid;
         ::close(conn);
     }
 
+    std::string program_;
     int listenFd_ = -1;
     uint16_t port_ = 0;
     std::thread acceptor_;
@@ -156,4 +157,33 @@ TEST(TelnetdSession, EveryLineOfALargeLastPasteReachesTheDevice) {
     for (size_t at = joined.find(prompt); at != std::string::npos; at = joined.find(prompt, at + 1)) ++prompts;
     EXPECT_EQ(prompts, 1u + 4096u);   // the one after "configure terminal", then one per line
     EXPECT_NE(r.transcript.find("\r\nEnd of script\r\n"), std::string::npos);
+namespace {
+
+const std::string kDeviceShell = std::string(VARNEL_BUILD_DIR) + "/varnel-device-shell";
+
+}  // namespace
+
+// A device-like shell on telnetd's pty: its prompt comes in two pieces, the
+// first with the banner in the block that ends HOST, and "show log" pages
+// through 100 pages. One WAIT, one ON line and a capture do the job.
+TEST(TelnetdSession, SplitPromptAndPagerOfADeviceShell) {
+    SKIP_WITHOUT_TELNETD();
+    TelnetServer server(kDeviceShell);
+    ASSERT_NE(server.Port(), 0);
+    const std::string capture = MakeScratchDir("telnetd-device-capture") + "/log.txt";
+    ScriptRun r = RunHiddenScript("telnetd-device",
+                                  "TELNET ON\r\nTIMEOUT 30\r\n" + HostLine(server.Port()) +
+                                      "WAIT \"router1#\"\r\nON \"--More--\" SEND \" \"\r\nCAPTURE \"" + capture +
+                                      "\"\r\nSEND \"show log\\n\"\r\nWAIT \"router1#\"\r\nCAPTURE OFF\r\n"
+                                      "SEND \"exit\\n\"\r\nWAIT \"bye\"\r\n");
+    EXPECT_EQ(r.process.exitStatus, 0) << r.transcript;
+    std::string pages;
+    for (int page = 0; page < 100; ++page) {
+        for (int i = 1; i <= 24; ++i) pages += "log " + std::to_string(page * 24 + i) + "\r\n";
+        pages += " --More-- ";
+    }
+    EXPECT_EQ(ReadFileBytes(capture), pages + "\r\nrouter1#");
+    const std::string end = "bye\r\n\r\n\r\nEnd of script\r\nClosed connection.\r\n";
+    ASSERT_GE(r.transcript.size(), end.size());
+    EXPECT_EQ(r.transcript.substr(r.transcript.size() - end.size()), end);
 }

@@ -17,7 +17,7 @@
 // The dialogue itself (banner, login, commands) is in dialogue.cpp.
 //
 // Usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet]
-//                         [--idle-limit S] [--line-limit S] | --help
+//                         [--idle-limit S] [--line-limit S] [--split-prompt MS] | --help
 // With --telnet each session negotiates telnet options first (session.h).
 // The first line of output is the port it listens on (0 = chosen by the system).
 #include <malloc.h>
@@ -45,6 +45,7 @@ struct Options {
     bool telnet = false;
     int idleLimit = 300;   // seconds without input or output taken; 0: no limit
     int lineLimit = 120;   // seconds one line may take from its first byte; 0: no limit
+    uint32_t splitPromptMs = 0;   // 0: the prompt goes out whole
 };
 
 class DemoHost : public CSocketKitEvents, public SessionOwner {
@@ -65,7 +66,8 @@ public:
         const bool full = options_.maxSessions > 0 && active_ >= options_.maxSessions;
         const int32_t id = nextId_++;
         auto& session = sessions_[id];
-        session = std::make_unique<Session>(*this, id, Dialogue(options_.user, options_.password), options_.telnet);
+        session = std::make_unique<Session>(*this, id, Dialogue(options_.user, options_.password), options_.telnet,
+                                             options_.splitPromptMs);
         if (!full) ++active_;
         counted_[id] = !full;
         const std::string refusal = "varnel-demo: too many sessions (at most " +
@@ -85,8 +87,8 @@ public:
                 "); trying again when a descriptor is free");
     }
 
-    void StartWait(Session& session, int seconds) override {
-        win::SetTimer(window_, static_cast<uint32_t>(session.Id()), static_cast<uint32_t>(seconds) * 1000u);
+    void StartWait(Session& session, uint32_t milliseconds) override {
+        win::SetTimer(window_, static_cast<uint32_t>(session.Id()), milliseconds);
     }
     void Release(Session& session) override {
         win::KillTimer(window_, static_cast<uint32_t>(session.Id()));
@@ -149,7 +151,7 @@ DemoHost* DemoHost::instance_ = nullptr;
 
 const char* const kUsageLine =
     "usage: varnel-demo-host [--port N] [--user NAME] [--password WORD] [--max-sessions N] [--telnet]\n"
-    "                        [--idle-limit S] [--line-limit S]\n";
+    "                        [--idle-limit S] [--line-limit S] [--split-prompt MS]\n";
 
 // The --help text: the usage line and one line for each option.
 const char* const kHelpText =
@@ -164,6 +166,7 @@ const char* const kHelpText =
     "                     for S seconds (default 300; 0: no limit)\n"
     "  --line-limit S     close a session whose client takes more than S seconds to finish\n"
     "                     a line (default 120; 0: no limit)\n"
+    "  --split-prompt MS  write the prompt in two pieces, MS milliseconds apart (1 to 60000)\n"
     "  --help             print this text and exit\n"
     "\n"
     "The first line of output is the port it listens on.\n";
@@ -199,6 +202,8 @@ Options ParseArguments(int argc, char** argv) {
         else if (value && flag == "--max-sessions" && std::atoi(value) > 0) o.maxSessions = std::atoi(value);
         else if (value && flag == "--idle-limit" && ReadSeconds(value, o.idleLimit)) continue;
         else if (value && flag == "--line-limit" && ReadSeconds(value, o.lineLimit)) continue;
+        else if (value && flag == "--split-prompt" && std::atoi(value) > 0 && std::atoi(value) <= 60000)
+            o.splitPromptMs = static_cast<uint32_t>(std::atoi(value));
         else {
             std::fputs(kUsageLine, stderr);
             std::exit(2);

@@ -1,10 +1,11 @@
 #include "dialogue.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
 
-const char* const kPrompt = "varnel-demo> ";
+const char* const kPrompt = Dialogue::kShellPrompt;
 
 Answer Say(std::string text) {
     Answer answer;
@@ -22,7 +23,9 @@ std::string Dialogue::Prompt() const {
     switch (step_) {
     case Step::Login: return "login: ";
     case Step::Password: return "Password: ";
-    case Step::Shell: break;
+    case Step::Confirm: return "Proceed with reload? [confirm]";
+    case Step::Shell:
+    case Step::Pager: break;
     }
     return kPrompt;
 }
@@ -44,7 +47,13 @@ Answer Dialogue::Line(const std::string& line) {
         }
         step_ = Step::Login;
         return Say("\r\nLogin incorrect\r\n\r\nlogin: ");
+    case Step::Confirm:
+        step_ = Step::Shell;
+        if (line.empty() || line == "y" || line == "yes")
+            return Say("\r\nReload requested (the demo host does not reload).\r\n" + std::string(kPrompt));
+        return Say("\r\n% Reload cancelled\r\n" + std::string(kPrompt));
     case Step::Shell:
+    case Step::Pager:
         break;
     }
     return Command(line);
@@ -55,7 +64,8 @@ Answer Dialogue::Command(const std::string& line) {
     const std::string rest = line.size() > word.size() ? line.substr(word.size() + 1) : "";
     if (word.empty()) return Say(kPrompt);
     if (word == "help") {
-        return Say("commands: help, echo TEXT, show config [BYTES], wait SECONDS, exit\r\n" + std::string(kPrompt));
+        return Say("commands: help, echo TEXT, show config [BYTES], show log [LINES], wait SECONDS, reload, exit\r\n" +
+                   std::string(kPrompt));
     }
     if (word == "echo") return Say(rest + "\r\n" + kPrompt);
     if (word == "show" && rest.rfind("config", 0) == 0) {
@@ -67,6 +77,19 @@ Answer Dialogue::Command(const std::string& line) {
         answer.listing = size < 0 ? 0 : static_cast<long>(size);
         answer.then = kPrompt;
         return answer;
+    }
+    if (word == "show" && (rest == "log" || rest.rfind("log ", 0) == 0)) {
+        const long long lines = rest.size() > 4 ? std::atoll(rest.c_str() + 4) : 60;
+        if (lines < 0 || lines > kMaxLogLines) {
+            return Say("% show log: 0 to " + std::to_string(kMaxLogLines) + " lines\r\n" + kPrompt);
+        }
+        logLines_ = static_cast<long>(lines);
+        logNext_ = 0;
+        return NextPage();
+    }
+    if (word == "reload") {
+        step_ = Step::Confirm;
+        return Say(Prompt());
     }
     if (word == "wait") {
         const long long seconds = std::atoll(rest.c_str());
@@ -83,5 +106,29 @@ Answer Dialogue::Command(const std::string& line) {
         answer.hangUp = true;
         return answer;
     }
-    return Say("% Unknown command \"" + word + "\"\r\n" + kPrompt);
+    return Say("% Invalid input detected at '^' marker.\r\n" + std::string(kPrompt));
+}
+
+Answer Dialogue::NextPage() {
+    std::string page;
+    const long end = std::min(logLines_, logNext_ + kPageLines);
+    for (; logNext_ < end; ++logNext_) {
+        page += "Dec  9 00:00:00.000: %SYS-5-LOG: entry " + std::to_string(logNext_ + 1) + " of " +
+                std::to_string(logLines_) + "\r\n";
+    }
+    step_ = logNext_ < logLines_ ? Step::Pager : Step::Shell;
+    return Say(page + (step_ == Step::Pager ? " --More-- " : kPrompt));
+}
+
+Answer Dialogue::Key(char key) {
+    if (key == ' ') {
+        Answer next = NextPage();
+        next.text = "\r\n" + next.text;
+        return next;
+    }
+    if (key == 'q' || key == 'Q') {
+        step_ = Step::Shell;
+        return Say("\r\n" + std::string(kPrompt));
+    }
+    return Answer();
 }

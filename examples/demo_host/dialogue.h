@@ -22,6 +22,9 @@ class Dialogue {
 public:
     static constexpr long kMaxListing = 100'000'000;   // bytes of "show config"
     static constexpr int kMaxWait = 3600;              // seconds of "wait"
+    static constexpr long kMaxLogLines = 1'000'000;    // lines of "show log"
+    static constexpr int kPageLines = 24;              // lines of "show log" per page
+    static constexpr const char* kShellPrompt = "varnel-demo> ";
 
     Dialogue(std::string user, std::string password)
         : user_(std::move(user)), password_(std::move(password)) {}
@@ -32,14 +35,21 @@ public:
     Answer Line(const std::string& line);
     // The answer to a line longer than `limit` bytes, which is not read.
     Answer LineTooLong(size_t limit) const;
+    // While a listing waits at "--More--", the dialogue reads single keys,
+    // not lines: space shows the next page, q stops, any other key is ignored.
+    bool WantsKey() const { return step_ == Step::Pager; }
+    Answer Key(char key);
 
 private:
-    enum class Step { Login, Password, Shell };
+    enum class Step { Login, Password, Shell, Pager, Confirm };
     Answer Command(const std::string& line);
+    Answer NextPage();            // the next page of "show log"
     std::string Prompt() const;   // what the current step asks for
 
     std::string user_;
     std::string password_;
     Step step_ = Step::Login;
     std::string name_;            // the user name given at the login prompt
+    long logLines_ = 0;           // lines of the "show log" being paged
+    long logNext_ = 0;            // the next line it shows
 };

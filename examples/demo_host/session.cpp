@@ -1,9 +1,12 @@
 #include "session.h"
 
+#include <string_view>
+
 #include "platform/vb_error.h"
 
-Session::Session(SessionOwner& owner, int32_t id, Dialogue dialogue, bool telnet)
-    : owner_(owner), id_(id), dialogue_(std::move(dialogue)), socket_(CSocketKit::Create()), telnet_(telnet) {
+Session::Session(SessionOwner& owner, int32_t id, Dialogue dialogue, bool telnet, uint32_t splitPromptMs)
+    : owner_(owner), id_(id), dialogue_(std::move(dialogue)), socket_(CSocketKit::Create()), telnet_(telnet),
+      splitPromptMs_(splitPromptMs) {
     socket_->SetEventReceiver(this);
 }
 
@@ -29,7 +32,7 @@ void Session::Start(int32_t requestID, const std::string& greeting, bool hangUp)
         negotiating_ = true;
         greeting_ = greeting;
         socket_->SendData(VbVariant(TelnetAnswers::Offer()));
-        owner_.StartWait(*this, kNegotiationSeconds);
+        owner_.StartWait(*this, kNegotiationSeconds * 1000u);
         Negotiate();
         return;
     }
@@ -67,6 +70,13 @@ void Session::EndNegotiation(bool timedOut) {
 void Session::WaitOver() {
     if (negotiating_) {
         EndNegotiation(true);
+        return;
+    }
+    if (splitting_) {
+        splitting_ = false;
+        Send(promptRest_);
+        promptRest_.clear();
+        Advance();
         return;
     }
     if (!waiting_) return;
@@ -140,13 +150,19 @@ void Session::Advance() {
                 then_.clear();
                 listing_.reset();
             }
-            socket_->SendData(VbVariant(Wire(piece)));
+            Send(piece);
         }
         std::string line;
-        if (!finished_ && !Busy() && NextLine(line)) {
+        const bool keyWanted = !finished_ && !Busy() && dialogue_.WantsKey();
+        if (keyWanted && !input_.empty()) {
+            const char key = input_.front();
+            input_.erase(0, 1);
+            Perform(dialogue_.Key(key));
+            again_ = true;
+        } else if (!finished_ && !Busy() && !keyWanted && NextLine(line)) {
             Perform(dialogue_.Line(line));
             again_ = true;
-        } else if (!finished_ && (hangUp_ || peerClosed_) && !listing_ && !waiting_ && Drained()) {
+        } else if (!finished_ && (hangUp_ || peerClosed_) && !listing_ && !waiting_ && !splitting_ && Drained()) {
             Finish();
         }
     } while (again_ && !finished_);
@@ -189,7 +205,7 @@ void Session::Perform(const Answer& answer) {
         listing_ = std::make_unique<ConfigText>(answer.listing);
     } else if (answer.waitSeconds >= 0) {
         waiting_ = true;
-        owner_.StartWait(*this, answer.waitSeconds);
+        owner_.StartWait(*this, static_cast<uint32_t>(answer.waitSeconds) * 1000u);
     }
     hangUp_ = hangUp_ || answer.hangUp;
 }
@@ -198,6 +214,17 @@ void Session::Send(const std::string& text) {
     if (finished_ || text.empty() || !CanSend()) return;
     if (static_cast<size_t>(socket_->BytesWaitingToSend()) + text.size() > kMaxWaitingOutput) {
         Finish("closed: more than " + std::to_string(kMaxWaitingOutput) + " bytes of output waiting");
+        return;
+    }
+    const std::string_view prompt = Dialogue::kShellPrompt;
+    if (splitPromptMs_ > 0 && !splitting_ && text.size() >= prompt.size() &&
+        text.compare(text.size() - prompt.size(), prompt.size(), prompt) == 0) {
+        // The prompt's second half follows after the pause (WaitOver).
+        const size_t cut = text.size() - prompt.size() / 2;
+        socket_->SendData(VbVariant(Wire(text.substr(0, cut))));
+        promptRest_ = text.substr(cut);
+        splitting_ = true;
+        owner_.StartWait(*this, splitPromptMs_);
         return;
     }
     socket_->SendData(VbVariant(Wire(text)));

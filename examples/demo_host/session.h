@@ -44,7 +44,7 @@ class Session;
 class SessionOwner {
 public:
     virtual ~SessionOwner() = default;
-    virtual void StartWait(Session& session, int seconds) = 0;   // then call WaitOver
+    virtual void StartWait(Session& session, uint32_t milliseconds) = 0;   // then call WaitOver
     virtual void Release(Session& session) = 0;                  // the session is over
     virtual void LogLine(const std::string& line) = 0;
 };
@@ -57,7 +57,9 @@ public:
     static constexpr size_t kPiece = 64 * 1024;   // listing bytes produced at a time
     static constexpr int kNegotiationSeconds = 2;
 
-    Session(SessionOwner& owner, int32_t id, Dialogue dialogue, bool telnet = false);
+    // With splitPromptMs, the shell prompt goes out in two pieces with a pause
+    // of that many milliseconds between them, as some devices write it.
+    Session(SessionOwner& owner, int32_t id, Dialogue dialogue, bool telnet = false, uint32_t splitPromptMs = 0);
     ~Session() override;
 
     // Takes the connection over and sends the greeting (in telnet mode, the
@@ -89,7 +91,7 @@ public:
     }
 
 private:
-    bool Busy() const { return listing_ != nullptr || waiting_ || hangUp_ || negotiating_; }
+    bool Busy() const { return listing_ != nullptr || waiting_ || hangUp_ || negotiating_ || splitting_; }
     bool Drained() const { return socket_->BytesWaitingToSend() == 0; }
     // Connected, or closing after the client's half-close: sending goes on.
     bool CanSend() const { return socket_->State() == sckConnected || socket_->State() == sckClosing; }
@@ -125,4 +127,7 @@ private:
     TelnetAnswers telnetIn_;
     Clock::time_point lastActivity_ = Clock::now();
     std::optional<Clock::time_point> lineStarted_;   // the unfinished line's first byte
+    uint32_t splitPromptMs_;
+    bool splitting_ = false;               // the prompt's second piece waits for its pause
+    std::string promptRest_;               // that piece
 };

@@ -132,7 +132,7 @@ bool SshdPeer::Start(std::string& whyNot) {
     }
     WriteFileBytes(home() + "/.ssh/id_ed25519.pub", clientKey + "\n");
     WriteFileBytes(dir_ + "/authorized_keys", clientKey + "\n");
-    std::string shell = VARNEL_BUILD_DIR "/varnel-dialogue-shell";
+    std::string shell = shell_.empty() ? VARNEL_BUILD_DIR "/varnel-dialogue-shell" : shell_;
     if (byPassword_ && !OpenToOthers(shell)) {
         char folder[] = "/tmp/varnel-dialogue-shell-XXXXXX";
         if (::mkdtemp(folder) == nullptr) {

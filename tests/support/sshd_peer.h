@@ -31,6 +31,8 @@ public:
         user_ = user;
         byPassword_ = true;
     }
+    // Before Start: every session runs this program instead of the dialogue shell.
+    void UseShell(const std::string& path) { shell_ = path; }
     // Starts sshd; false with the reason when it cannot run here.
     bool Start(std::string& whyNot);
 
@@ -45,6 +47,7 @@ private:
     std::string dir_;
     std::string user_;
     std::string shellCopyDir_;  // removed when the object goes; "" when unused
+    std::string shell_;         // "" : varnel-dialogue-shell
     uint16_t port_ = 0;
     bool byPassword_ = false;
     std::unique_ptr<BackgroundProcess> process_;
