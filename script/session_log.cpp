@@ -55,6 +55,16 @@ int WriteAll(int fd, iovec* next, int count) {
 
 }  // namespace
 
+namespace {
+const char kCrLf[2] = {'\r', '\n'};
+}  // namespace
+
+int WriteLine(int fd, std::string_view text) {
+    iovec parts[2] = {{const_cast<char*>(text.data()), text.size()},
+                      {const_cast<char*>(kCrLf), sizeof kCrLf}};
+    return WriteAll(fd, parts, 2);
+}
+
 int AppendOutputLine(const std::string& path, std::string_view text, bool clear) {
     if (path.empty()) return 0;
     const int extra = clear ? PrepareClear(path) : 0;
@@ -63,7 +73,6 @@ int AppendOutputLine(const std::string& path, std::string_view text, bool clear)
         fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | extra, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return errno;
-    static const char kCrLf[2] = {'\r', '\n'};
     iovec parts[2] = {{const_cast<char*>(text.data()), text.size()},
                       {const_cast<char*>(kCrLf), sizeof kCrLf}};
     int err = WriteAll(fd, parts, 2);

@@ -22,4 +22,8 @@ namespace sessionlog {
 // failure (the line, or its rest, is then missing from the file).
 int AppendOutputLine(const std::string& path, std::string_view text, bool clear);
 
+// Writes text followed by CRLF to an open descriptor (standard output), with
+// the same retries. Returns 0 or the errno of the failure.
+int WriteLine(int fd, std::string_view text);
+
 }  // namespace sessionlog
