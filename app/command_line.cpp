@@ -74,9 +74,25 @@ std::string UsageText(std::string_view separator) {
 }
 
 std::string HelpText() {
-    return "Usage: varnel /r:SCRIPT [/o:OUTPUT [/keep]] [/hidden]\n"
+    return "Usage: varnel [OPTIONS] SCRIPT\n"
+           "       varnel /r:SCRIPT [/o:OUTPUT [/keep]] [/hidden]\n"
            "\n"
            "Runs the script SCRIPT against a host over TCP (telnet on port 23) or SSH.\n"
+           "SCRIPT - reads the script from standard input. Without -o the session\n"
+           "log (the transcript) goes to standard output, CRLF after each line.\n"
+           "  -o, --output FILE    write the transcript to FILE (cleared at the start)\n"
+           "  -a, --append         append to FILE instead of clearing it\n"
+           "  -t, --timeout S      limit every wait of a script without TIMEOUT to S seconds\n"
+           "      --telnet MODE    telnet negotiation until a TELNET line: on, off or auto\n"
+           "      --settle S       settle period at the end of the script, in seconds\n"
+           "      --socket-log FILE  append the socket debug log to FILE\n"
+           "  -n, --check          check the script's lines without connecting\n"
+           "  -q, --quiet          no transcript on standard output\n"
+           "  -w, --window         run in the window instead of hidden\n"
+           "  -h, --help           show this text\n"
+           "  -V, --version        show the version\n"
+           "\n"
+           "The /r: form (chosen when an argument starts with /r:, /o:, /keep or /hidden):\n"
            "  /r:SCRIPT   script file to run (a bare name is looked up in the\n"
            "              program's folder; write ./name for the current folder)\n"
            "  /o:OUTPUT   output file: every session log line is appended to it\n"
@@ -99,9 +115,9 @@ std::string HelpText() {
            "(default 1; 0: none).\n"
            "\n"
            "Exit status: 0 after the end of the script, 1 when a run ends otherwise\n"
-           "(unknown command, error, closed connection), 2 when nothing ran, 3 after\n"
-           "a time-out, 4 when the output file could not be written, 128+N when\n"
-           "stopped by signal N.\n";
+           "(unknown command, error, closed connection) or --check found a bad line,\n"
+           "2 when nothing ran (also for a bad option), 3 after a time-out, 4 when\n"
+           "the transcript could not be written, 128+N when stopped by signal N.\n";
 }
 
 std::string VersionText() { return "varnel 0.1.0\n"; }

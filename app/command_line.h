@@ -33,7 +33,7 @@ bool SameFile(const std::string& a, const std::string& b);
 // The six lines of the usage message joined by separator.
 std::string UsageText(std::string_view separator);
 
-// The text printed for --help and --version.
+// The text printed for --help (the option form first, then the /r: form) and --version.
 std::string HelpText();
 std::string VersionText();
 

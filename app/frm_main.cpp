@@ -27,7 +27,7 @@ void FrmMain::Form_Load() {
     strAppPath = modMisc::AddBackslash(setup_.programFolder);
     window_.PlaceWinsockOnInput();
     window_.txtWinsock().SetText("Winsock Debug Log");
-    if (cmdline::TakeHiddenSwitch(strCommandLine)) {
+    if (setup_.direct ? setup_.direct->hidden : cmdline::TakeHiddenSwitch(strCommandLine)) {
         blnHidden = true;
         window_.SetVisible(false);
     }
@@ -35,7 +35,28 @@ void FrmMain::Form_Load() {
     // created, so the box is installed as the log's sink first.
     modSocketKit::SetSocketLogSink(&winsockLog_);
     if (setup_.socketFactory) wsTelnet = setup_.socketFactory(*this);
-    ParseCommandLine();
+    if (setup_.direct) {
+        strCommandLine.clear();
+        StartDirectRun();
+    } else {
+        ParseCommandLine();
+    }
+}
+
+void FrmMain::StartDirectRun() {
+    const DirectRun& run = *setup_.direct;
+    strScriptFile = run.script;
+    strOutputName = run.outputFile;
+    strOutputFile = run.outputFile;
+    blnKeepOutput = run.keep;
+    scriptPath_ = run.script;
+    if (run.script != "-") {
+        LoadScriptAndStart();
+        return;
+    }
+    strScript = run.scriptText;
+    outcome_ = strScript.empty() ? ParseOutcome::EmptyScript : ParseOutcome::Started;
+    StartScript();
 }
 
 void FrmMain::ParseCommandLine() {
@@ -65,6 +86,10 @@ void FrmMain::ParseCommandLine() {
         return;
     }
     scriptPath_ = cmdline::ResolveName(strAppPath, strScriptFile);
+    LoadScriptAndStart();
+}
+
+void FrmMain::LoadScriptAndStart() {
     if (!cmdline::IsOrdinaryFile(scriptPath_)) {
         outcome_ = ParseOutcome::ScriptMissing;
         return;

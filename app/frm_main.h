@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "script/script_runner.h"
@@ -16,8 +17,18 @@
 // Creates the session socket, handing it the sink for its events.
 using SessionSocketFactory = std::function<std::unique_ptr<ISessionSocket>(ISessionEvents& events)>;
 
+// A run given by the option form of the command line instead of a command-line text.
+struct DirectRun {
+    std::string script;       // the script's path as given, or "-" (the text is then in scriptText)
+    std::string scriptText;   // the script read from standard input
+    std::string outputFile;   // the output file's path; empty: none
+    bool keep = false;        // append to the output file instead of clearing it
+    bool hidden = true;       // no window
+};
+
 struct FrmMainSetup {
     std::string commandLine;     // the command-line text after the program name
+    std::optional<DirectRun> direct;  // set: the run to start instead of reading commandLine
     std::string programFolder;   // the folder of the executable
     SessionSocketFactory socketFactory;
     RunnerHooks hooks;
@@ -66,6 +77,10 @@ protected:
 
 private:
     void ShowUsage();
+    // Starts the run setup_.direct names (the load step's option-form path).
+    void StartDirectRun();
+    // Reads the script at scriptPath_ and starts it, unless the output file is that script.
+    void LoadScriptAndStart();
 
     IMainWindow& window_;
     FrmMainSetup setup_;

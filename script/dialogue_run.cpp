@@ -7,19 +7,13 @@
 
 #include "script/dialogue_lines.h"
 #include "script/mod_misc.h"
+#include "script/script_check.h"
 #include "script/script_runner.h"
 #include "script/session_log.h"
 
 namespace {
 
 constexpr int32_t sckClosed = 0;
-
-std::string ToUpperAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
 
 }  // namespace
 
@@ -144,16 +138,6 @@ void ScriptRunner::SendReply(const std::string& reply) {
 
 // TELNET ON|OFF|AUTO: the telnet mode of the connection the next HOST opens.
 bool ScriptRunner::RunTelnet() {
-    const std::string mode = ToUpperAscii(modMisc::GetWord(strLine, " ", 2));
-    const bool oneWord = modMisc::GetWord(strLine, " ", 3).empty();
-    if (oneWord && mode == "ON") {
-        sessionOptions.telnet = SessionOptions::Telnet::On;
-    } else if (oneWord && mode == "OFF") {
-        sessionOptions.telnet = SessionOptions::Telnet::Off;
-    } else if (oneWord && mode == "AUTO") {
-        sessionOptions.telnet = SessionOptions::Telnet::Auto;
-    } else {
-        throw VbError(5, "frmMain.RunNextLine", "Invalid procedure call or argument");
-    }
+    sessionOptions.telnet = scriptcheck::ParseTelnetMode(strLine);
     return true;
 }

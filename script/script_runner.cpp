@@ -5,22 +5,13 @@
 
 #include "script/env_text.h"
 #include "script/mod_misc.h"
+#include "script/script_check.h"
 #include "script/session_log.h"
 
 namespace {
 
 constexpr int32_t sckClosed = 0;
 constexpr char kCrLf[] = "\r\n";
-// An SSH line whose second word is not user@name (the SSH numbers are 42001-42099).
-constexpr int32_t kErrSshTarget = 42008;
-
-std::string ToUpperAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
-
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && modMisc::FindText(a, b, 0, false) == 0;
 }
@@ -37,6 +28,9 @@ void ScriptRunner::LogLine(std::string_view text, bool clear) {
     txtDebug_.AppendText(kCrLf);
     const int err = sessionlog::AppendOutputLine(strOutputFile, text, clear);
     if (err != 0 && strWriteFailure_.empty()) strWriteFailure_ = strOutputFile + ": " + std::strerror(err);
+    if (intTranscriptFd < 0) return;
+    const int fdErr = sessionlog::WriteLine(intTranscriptFd, text);
+    if (fdErr != 0 && strWriteFailure_.empty()) strWriteFailure_ = std::string("standard output: ") + std::strerror(fdErr);
 }
 
 ISessionSocket& ScriptRunner::Socket() {
@@ -62,7 +56,7 @@ void ScriptRunner::StartScript() {
         if (lngLastLine < 0) return;
         blnRunStarted_ = true;
         blnRunning_ = true;
-        sessionOptions = SessionOptions();
+        sessionOptions = defaultSessionOptions;
         ResetDialogue();
         Socket().CloseSck();  // drops a connection left over from an earlier run
         LogLine("Running script", false);
@@ -121,7 +115,7 @@ bool ScriptRunner::RunOneLine(Activation& act) {
                 return false;
             }
             strLine = scripttext::CleanLine(lines_.Line(lngLine));
-            const std::string command = ToUpperAscii(modMisc::GetWord(strLine, " ", 1));
+            const std::string command = scriptcheck::CommandWord(strLine);
             strText.clear();
             strWaitFor.clear();
             BeginDialogueLine(command);
@@ -188,13 +182,10 @@ bool ScriptRunner::OpenConnection(const SessionOptions& options) {
 // SSH user@name [port]: as HOST, over an SSH session (port 22 unless given).
 bool ScriptRunner::RunSsh() {
     LogLine("Opening connection", false);
-    const std::string target = envtext::Expand(modMisc::GetWord(strLine, " ", 2));
-    const size_t at = target.rfind('@');
-    if (at == std::string::npos || at == 0 || at + 1 == target.size())
-        throw VbError(kErrSshTarget, "frmMain.RunNextLine", "SSH needs user@name");
+    scriptcheck::SshTarget target = scriptcheck::ParseSshTarget(envtext::Expand(modMisc::GetWord(strLine, " ", 2)));
     SessionOptions options = sessionOptions;
-    options.sshUser = target.substr(0, at);
-    strScriptHost = target.substr(at + 1);
+    options.sshUser = std::move(target.user);
+    strScriptHost = std::move(target.host);
     strScriptPort = envtext::Expand(modMisc::GetWord(strLine, " ", 3));
     if (strScriptPort.empty()) strScriptPort = "22";
     return OpenConnection(options);

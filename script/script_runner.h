@@ -57,6 +57,9 @@ public:
     std::string strScript;        // the whole script text
     std::string strOutputFile;    // resolved output file path; empty: no output file
     bool blnKeepOutput = false;   // keep (append to) an existing output file
+    // A descriptor (standard output) that gets every logged line as the
+    // output file does, CRLF after each; -1: none.
+    int intTranscriptFd = -1;
     // Hidden mode: nobody can see or close the window, so a run that can no
     // longer progress (closed connection, socket error) ends the program.
     bool blnHidden = false;
@@ -74,6 +77,7 @@ public:
     std::string strText;        // text argument of the current SEND or ECHO
     std::string strWaitFor;     // armed WAIT text; empty: nothing specific awaited
     SessionOptions sessionOptions;  // for the next connection; back to the defaults at each run's start
+    SessionOptions defaultSessionOptions;  // those defaults (the command line may set the telnet mode)
     // Time limit in whole seconds for every wait on the host (0: none). Each
     // run starts with lngDefaultTimeout (VARNEL_TIMEOUT); TIMEOUT changes it.
     int32_t lngTimeout = 0;
@@ -107,7 +111,8 @@ public:
     // and ends the run at once, with status 128 + signo.
     void StopBySignal(int signo);
     // Appends text and CRLF to the session log box and, if named, the output
-    // file (with clear, the file is deleted first). Never fails.
+    // file (with clear, the file is deleted first) and the transcript
+    // descriptor. Never fails.
     void LogLine(std::string_view text, bool clear);
 
     // --- Session socket events ---

@@ -72,6 +72,13 @@ int AppendParts(const std::string& path, iovec* parts, int count, bool clear) {
 
 }  // namespace
 
+int WriteLine(int fd, std::string_view text) {
+    static const char kCrLf[2] = {'\r', '\n'};
+    iovec parts[2] = {{const_cast<char*>(text.data()), text.size()},
+                      {const_cast<char*>(kCrLf), sizeof kCrLf}};
+    return WriteAll(fd, parts, 2);
+}
+
 int AppendOutputLine(const std::string& path, std::string_view text, bool clear) {
     static const char kCrLf[2] = {'\r', '\n'};
     iovec parts[2] = {{const_cast<char*>(text.data()), text.size()},

@@ -26,4 +26,8 @@ int AppendOutputLine(const std::string& path, std::string_view text, bool clear)
 // no bytes the file is only started afresh: it exists and is empty afterwards.
 int AppendOutputBytes(const std::string& path, std::string_view bytes, bool clear);
 
+// Writes text followed by CRLF to an open descriptor (standard output), with
+// the same retries. Returns 0 or the errno of the failure.
+int WriteLine(int fd, std::string_view text);
+
 }  // namespace sessionlog
