@@ -65,8 +65,10 @@ void ScriptRunner::EndSession() {
 void ScriptRunner::DrainOver(bool failed) {
     blnDraining_ = false;
     if (failed) {
+        // The host is gone or the user stopped the wait: nothing more is waited for.
         blnEndOfScript_ = false;
         intExitStatus_ = 1;
+        blnAbandon_ = true;
     }
     FinishSession();
 }

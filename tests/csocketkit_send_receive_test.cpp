@@ -1,9 +1,11 @@
 // CSocketKit over TCP against a plain loopback peer: sending (value layouts,
 // chunking by the send-buffer size, a send that waits for FD_WRITE),
 // receiving (GetData/PeekData with every type and maxLen), the peer closing
-// or resetting, and all 256 byte values both ways.
+// or resetting, and all 256 byte values both ways; the half-close and a close
+// that never resets.
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -384,4 +386,61 @@ TEST_F(SendReceiveTest, ResetByThePeer) {
     EXPECT_EQ(log.events, Lines({"Error 10054 Connection reset by peer. CSocketKit.PostSocket"}));
     sock->CloseSck();
     EXPECT_EQ(sock->State(), sckClosed);
+}
+
+// ---- Ending a connection without a reset --------------------------------------
+
+// A close with unread bytes in the system's receive queue reads them first:
+// the peer sees an orderly end behind every byte sent, never a reset.
+TEST_F(SendReceiveTest, CloseWithUnreadDataEndsWithAFinNotAReset) {
+    SendAll(peer, std::string(100000, 'u'));   // never announced to the object
+    const std::string sent(200000, 's');
+    sock->SendData(sent);
+    sock->CloseSck();
+    EXPECT_EQ(sock->State(), sckClosed);
+    std::string got;
+    ssize_t last = 1;
+    for (int i = 0; i < 2000 && last != 0; ++i) {
+        char buf[65536];
+        last = ::recv(peer.get(), buf, sizeof buf, 0);
+        if (last > 0) got.append(buf, static_cast<size_t>(last));
+        if (last < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+        if (last < 0) PumpAWhile(1);
+    }
+    EXPECT_EQ(last, 0) << "reset: " << std::strerror(errno);
+    EXPECT_LE(got.size(), sent.size());
+}
+
+// ShutdownSend: the FIN follows every queued byte, sending is refused after
+// it, and what the peer sends still arrives until the peer closes too.
+TEST_F(SendReceiveTest, ShutdownSendHalfClosesBehindTheQueuedBytes) {
+    const std::string sent(3000000, 'q');
+    sock->SendData(sent);
+    sock->ShutdownSend();
+    EXPECT_TRUE(sock->SendShutdown());
+    EXPECT_VBERROR(sock->SendData("x"), 40006, "CSocketKit.SendData", kDescWrongState);
+    std::string got;
+    PumpUntil([&] {
+        char buf[65536];
+        ssize_t n;
+        while ((n = ::recv(peer.get(), buf, sizeof buf, 0)) > 0) got.append(buf, static_cast<size_t>(n));
+        return n == 0;
+    });
+    EXPECT_TRUE(got == sent) << got.size();
+    PeerSends("late");
+    VbVariant data{std::string()};
+    sock->GetData(data);
+    EXPECT_EQ(data.Bytes(), "late");
+    ::shutdown(peer.get(), SHUT_WR);
+    PumpUntil([&] { return sock->State() == sckClosing; });
+    sock->CloseSck();
+    EXPECT_FALSE(sock->SendShutdown());
+}
+
+// The peer's half-close ends only its sending: ours goes on until we close.
+TEST_F(SendReceiveTest, SendingGoesOnAfterThePeersHalfClose) {
+    ::shutdown(peer.get(), SHUT_WR);
+    PumpUntil([&] { return sock->State() == sckClosing; });
+    sock->SendData("still heard");
+    EXPECT_EQ(PeerReads(11), "still heard");
 }
