@@ -28,10 +28,10 @@ struct DirectRun {
 
 struct FrmMainSetup {
     std::string commandLine;     // the command-line text after the program name
-    std::optional<DirectRun> direct;  // set: the run to start instead of reading commandLine
     std::string programFolder;   // the folder of the executable
     SessionSocketFactory socketFactory;
     RunnerHooks hooks;
+    std::optional<DirectRun> direct = std::nullopt;  // set: the run to start instead of reading commandLine
 };
 
 class FrmMain : public ScriptRunner, public IFormEvents {

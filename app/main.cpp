@@ -242,8 +242,8 @@ int Execute(int argc, char** argv, Launch launch) {
         });
     };
 
-    FrmMain frmMain(window, {launch.commandLine, std::move(launch.direct), cmdline::ProgramFolder(),
-                             MakeTelnetSocket, hooks});
+    FrmMain frmMain(window, {launch.commandLine, cmdline::ProgramFolder(), MakeTelnetSocket, hooks,
+                             std::move(launch.direct)});
     events.form = &frmMain;
     form = &frmMain;
     frmMain.lngDefaultTimeout = launch.defaultTimeout;
