@@ -13,7 +13,7 @@ namespace fleet {
 
 struct LaunchOptions {
     std::string varnel;            // the program to run
-    std::string privateDir;        // a 0700 folder for the expanded scripts (0600 files, removed after each run)
+    std::string privateDir;        // a 0700 folder for the runs' standard error files
     std::string outDir;            // absolute folder of the transcripts
     std::vector<std::string> env;  // the children's environment, "NAME=value"
     int jobs = 32;                 // runs at once
@@ -22,8 +22,10 @@ struct LaunchOptions {
 };
 
 // Runs the host of every result in turn (results[i].outFile names its
-// transcript; script(i) gives its script) and fills in status, reason,
-// seconds, bytes and attempts. SIGINT and SIGTERM stop new runs from
+// transcript, results[i].workDir the folder it starts in, emptied first;
+// script(i) gives its script, handed over in memory, never through a file
+// in a folder) and fills in status, reason,
+// seconds, bytes and attempts. SIGINT, SIGTERM and SIGHUP stop new runs from
 // starting and are passed on to the running ones, which are waited for; the
 // hosts not started keep kNotStarted. Returns the number of the first such
 // signal, 0 when every host ran.

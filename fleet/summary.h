@@ -15,6 +15,8 @@ struct HostResult {
     std::string host;          // the row's host
     std::string port;          // the row's port, or the HOST line's ("23" when it names none)
     std::string outFile;       // the transcript's file name in the output folder
+    std::string workDir;       // the folder the run works in (its CAPTURE files), absolute
+    std::string changed;       // with an archive: "new", "changed", "same" or "failed"
     int status = kNotStarted;  // varnel's exit status (128+N: stopped by signal N)
     std::string reason;        // why it failed; empty after "End of script"
     double seconds = 0;        // wall time of all its attempts
@@ -37,8 +39,9 @@ std::string StatusLabel(int status);
 // taken, then every failed host with its reason.
 std::string SummaryTable(const std::vector<HostResult>& results, double wallSeconds);
 
-// summary.csv: a header and one row per host, CRLF line endings.
-std::string SummaryCsv(const std::vector<HostResult>& results);
+// summary.csv: a header and one row per host, CRLF line endings; with
+// archived, a last column "changed".
+std::string SummaryCsv(const std::vector<HostResult>& results, bool archived = false);
 
 }  // namespace fleet
 

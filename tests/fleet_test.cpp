@@ -311,43 +311,64 @@ bool TranscriptsHold(const std::string& dir, const std::string& text, int count)
 
 }  // namespace
 
-TEST(Fleet, SigtermStopsNewRunsPassesTheSignalOnAndStillSumsUp) {
+// SIGTERM and SIGHUP alike: no new runs, the signal passed on, the summary written.
+TEST(Fleet, StopSignalsStopNewRunsPassTheSignalOnAndStillSumUp) {
     BackgroundProcess demo({kDemoHost});
-    const std::string dir = MakeScratchDir("fleet_sigterm");
-    WriteFileBytes(dir + "/inv.csv", "host,port\ndev1," + demo.FirstLine() + "\ndev2," + demo.FirstLine() + "\ndev3," +
-                                         demo.FirstLine() + "\ndev4," + demo.FirstLine() + "\n");
-    WriteFileBytes(dir + "/job.txt", "HOST 127.0.0.1 %port%\nSEND \"admin\\n\"\nWAIT \"Password:\"\n"
-                                     "SEND \"varnel\\n\"\nWAIT \"varnel-demo>\"\nSEND \"wait 120\\n\"\nWAIT \"waited\"\n");
-    FleetProcess fleet(dir, {"-j", "2", "-o", dir + "/out", dir + "/inv.csv", dir + "/job.txt"});
-    ASSERT_TRUE(TranscriptsHold(dir + "/out", "varnel-demo>", 2));
-    // While the runs go on, their scripts are private.
-    int scripts = 0;
-    for (const auto& folder : fs::directory_iterator(dir)) {
-        if (folder.path().filename().string().rfind("varnel-fleet.", 0) != 0) continue;
-        struct stat st {};
-        ASSERT_EQ(::stat(folder.path().c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0700u);
-        for (const auto& f : fs::directory_iterator(folder.path())) {
-            if (f.path().extension() != ".txt") continue;
-            ++scripts;
-            ASSERT_EQ(::stat(f.path().c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const std::string port = demo.FirstLine();
+    for (int signo : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE("signal " + std::to_string(signo));
+        const std::string dir = MakeScratchDir("fleet_stop_" + std::to_string(signo));
+        WriteFileBytes(dir + "/inv.csv", "host,port\ndev1," + port + "\ndev2," + port + "\ndev3," + port + "\ndev4," +
+                                             port + "\n");
+        WriteFileBytes(dir + "/job.txt", "HOST 127.0.0.1 %port%\nSEND \"admin\\n\"\nWAIT \"Password:\"\n"
+                                         "SEND \"%env:FLEET_TEST_PASSWORD%\\n\"\nWAIT \"varnel-demo>\"\n"
+                                         "SEND \"wait 120\\n\"\nWAIT \"waited\"\n");
+        FleetProcess fleet(dir, {"-j", "2", "-o", dir + "/out", dir + "/inv.csv", dir + "/job.txt"});
+        ASSERT_TRUE(TranscriptsHold(dir + "/out", "varnel-demo>", 2));
+        // While the runs go on, their expanded scripts (the password in them)
+        // are in no file: the private folder holds only the runs' errors.
+        for (const auto& folder : fs::directory_iterator(dir)) {
+            if (folder.path().filename().string().rfind("varnel-fleet.", 0) != 0) continue;
+            struct stat st {};
+            ASSERT_EQ(::stat(folder.path().c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0700u);
+            for (const auto& f : fs::directory_iterator(folder.path()))
+                EXPECT_EQ(ReadFileBytes(f.path()).find("varnel"), std::string::npos) << f.path();
         }
+        ::kill(fleet.pid(), signo);
+        const std::string status = std::to_string(128 + signo);
+        EXPECT_EQ(fleet.Wait(), 128 + signo);
+        EXPECT_EQ(SummaryRows(dir + "/out/summary.csv"),
+                  (std::vector<std::string>{"dev1|" + port + "|" + status + "|stopped by signal " + std::to_string(signo) + "|1",
+                                            "dev2|" + port + "|" + status + "|stopped by signal " + std::to_string(signo) + "|1",
+                                            "dev3|" + port + "||not started|0", "dev4|" + port + "||not started|0"}));
+        const std::string out = ReadFileBytes(dir + "/stdout.txt");
+        EXPECT_NE(out.find("- not started                 2\n" + status + " signal " + std::to_string(signo) +
+                           (signo < 10 ? "  " : " ") + "               2\nall                           4"),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(PrivateFolders(dir), 0);
     }
-    EXPECT_EQ(scripts, 2);
-    ::kill(fleet.pid(), SIGTERM);
-    EXPECT_EQ(fleet.Wait(), 128 + SIGTERM);
-    EXPECT_EQ(SummaryRows(dir + "/out/summary.csv"),
-              (std::vector<std::string>{"dev1|" + demo.FirstLine() + "|143|stopped by signal 15|1",
-                                        "dev2|" + demo.FirstLine() + "|143|stopped by signal 15|1",
-                                        "dev3|" + demo.FirstLine() + "||not started|0",
-                                        "dev4|" + demo.FirstLine() + "||not started|0"}));
-    const std::string out = ReadFileBytes(dir + "/stdout.txt");
-    EXPECT_NE(out.find("- not started                 2\n143 signal 15                 2\nall                           4"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(PrivateFolders(dir), 0);
     EXPECT_TRUE(demo.Running());
+}
+
+// A fleet killed outright leaves no run behind: each run ends when its fleet is gone.
+TEST(Fleet, RunsEndWhenTheFleetIsKilled) {
+    std::atomic<int> closed{0};
+    ScriptedHost holder([&](HostConnection& c) {
+        c.Send("prompt> ");
+        if (c.ReadToEnd(std::chrono::seconds(120))) ++closed;
+    });
+    const std::string dir = MakeScratchDir("fleet_killed");
+    WriteFileBytes(dir + "/inv.csv", "host\na\nb\n");
+    WriteFileBytes(dir + "/job.txt", "HOST 127.0.0.1 " + std::to_string(holder.Port()) + "\nWAIT \"never\"\n");
+    FleetProcess fleet(dir, {"-o", dir + "/out", dir + "/inv.csv", dir + "/job.txt"});
+    ASSERT_TRUE(TranscriptsHold(dir + "/out", "prompt> ", 2));
+    ::kill(fleet.pid(), SIGKILL);
+    EXPECT_EQ(fleet.Wait(), 128 + SIGKILL);
+    for (int i = 0; i < 1200 && closed < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(closed, 2) << "the runs go on after their fleet was killed";
+    EXPECT_TRUE(TranscriptsHold(dir + "/out", "Stopped by signal SIGHUP", 2));
 }
 
 TEST(Fleet, ProgressLineOnlyOnATerminalAndNotWithQuiet) {
