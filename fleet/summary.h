@@ -15,13 +15,13 @@ struct HostResult {
     std::string host;          // the row's host
     std::string port;          // the row's port, or the HOST line's ("23" when it names none)
     std::string outFile;       // the transcript's file name in the output folder
-    std::string workDir;       // the folder the run works in (its CAPTURE files), absolute
-    std::string changed;       // with an archive: "new", "changed", "same" or "failed"
     int status = kNotStarted;  // varnel's exit status (128+N: stopped by signal N)
     std::string reason;        // why it failed; empty after "End of script"
     double seconds = 0;        // wall time of all its attempts
     uint64_t bytes = 0;        // size of the transcript
     int attempts = 0;
+    std::string workDir;       // the folder the run works in (its CAPTURE files), absolute
+    std::string changed;       // with an archive: "new", "changed", "same" or "failed"
 };
 
 // Why a run that ended with status failed: the transcript's last error line

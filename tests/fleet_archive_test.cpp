@@ -115,6 +115,7 @@ TEST(FleetArchive, EachRoundCommitsOnlyWhatChanged) {
 
 TEST(FleetArchive, RefusesAFolderThatIsNotARepository) {
     const std::string dir = MakeScratchDir("fleet_archive_refuse");
+    fs::create_directories(dir + "/busy");
     WriteFileBytes(dir + "/busy/notes.txt", "mine\n");
     std::string error;
     EXPECT_FALSE(fleet::PrepareArchive(dir + "/busy", error));

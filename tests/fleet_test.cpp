@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -343,8 +344,9 @@ TEST(Fleet, StopSignalsStopNewRunsPassTheSignalOnAndStillSumUp) {
                                             "dev2|" + port + "|" + status + "|stopped by signal " + std::to_string(signo) + "|1",
                                             "dev3|" + port + "||not started|0", "dev4|" + port + "||not started|0"}));
         const std::string out = ReadFileBytes(dir + "/stdout.txt");
-        EXPECT_NE(out.find("- not started                 2\n" + status + " signal " + std::to_string(signo) +
-                           (signo < 10 ? "  " : " ") + "               2\nall                           4"),
+        std::string stopped = status + " signal " + std::to_string(signo);
+        stopped.resize(24, ' ');
+        EXPECT_NE(out.find("- not started                 2\n" + stopped + "      2\nall                           4"),
                   std::string::npos)
             << out;
         EXPECT_EQ(PrivateFolders(dir), 0);
@@ -438,4 +440,53 @@ TEST(Fleet, GnuParallelRunsTwoShardsAndTheSummariesJoin) {
     EXPECT_NE(r.out.find("0 End of script               4\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("0 End of script               3\n"), std::string::npos) << r.out;
     EXPECT_NE(ReadFileBytes(dir + "/fleet-2/n6.txt").find("\r\nn6 pw\r\n"), std::string::npos);
+}
+
+// The fleet refuses, before anything runs, to write over its own inputs:
+// compared as real files, so links and hard links count.
+TEST(Fleet, NeverWritesOverItsInputs) {
+    const std::string dir = MakeScratchDir("fleet_inputs");
+    const std::string script = "HOST 127.0.0.1 " + std::to_string(ClosedPort()) + "\n";
+    struct Case {
+        std::string name;
+        std::string inventory, job, out;       // the paths given
+        std::function<void()> setUp;           // makes links, before the inputs are written
+        std::string clash;                     // the expected line's middle
+    };
+    const std::string d = dir + "/";
+    const std::vector<Case> cases = {
+        {"a host named like the script", d + "a/hosts.csv", d + "a/job.txt", d + "a", nullptr,
+         "the script " + d + "a/job.txt is the file " + d + "a/job.txt"},
+        {"an inventory named summary.csv", d + "b/summary.csv", d + "b/job.txt", d + "b", nullptr,
+         "the inventory " + d + "b/summary.csv is the file " + d + "b/summary.csv"},
+        {"a script linked to a transcript", d + "c/hosts.csv", d + "c/link.txt", d + "c/out",
+         [&] { fs::create_symlink("out/job.txt", d + "c/link.txt"); },
+         "the script " + d + "c/link.txt is the file " + d + "c/out/job.txt"},
+        {"an inventory hard-linked as the summary", d + "e/hosts.csv", d + "e/job.txt", d + "e/out",
+         [&] {
+             WriteFileBytes(d + "e/hosts.csv", "");
+             fs::create_hard_link(d + "e/hosts.csv", d + "e/out/summary.csv");
+         },
+         "the inventory " + d + "e/hosts.csv is the file " + d + "e/out/summary.csv"},
+        {"a script in a host's work folder", d + "f/hosts.csv", d + "f/out/hosts/job-1/job.txt", d + "f/out", nullptr,
+         "the script " + d + "f/out/hosts/job-1/job.txt lies in the folder " + d + "f/out/hosts"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::create_directories(c.out);
+        fs::create_directories(fs::path(c.job).parent_path());
+        if (c.setUp) c.setUp();
+        const std::string inventory = "host\njob\n";
+        WriteFileBytes(c.inventory, inventory);
+        WriteFileBytes(c.job, script);
+        ProcessResult r = RunFleet(dir, {"-o", c.out, c.inventory, c.job});
+        EXPECT_EQ(r.exitStatus, 2);
+        EXPECT_EQ(r.err, "varnel-fleet: " + c.clash + " that this run " +
+                             (c.clash.find("lies in") != std::string::npos ? "empties" : "would write") +
+                             ": refusing to run\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(ReadFileBytes(c.inventory), inventory);
+        EXPECT_EQ(ReadFileBytes(c.job), script);
+    }
+    EXPECT_EQ(PrivateFolders(dir), 0);
 }
