@@ -490,3 +490,54 @@ TEST(Fleet, NeverWritesOverItsInputs) {
     }
     EXPECT_EQ(PrivateFolders(dir), 0);
 }
+
+// --shard auto under each engine's variables picks that shard's rows; with
+// no engine it refuses.
+TEST(Fleet, ShardAutoTakesTheEnginesShard) {
+    const std::string dir = MakeScratchDir("fleet_shard_auto");
+    WriteFileBytes(dir + "/inv.csv", "host\nh1\nh2\nh3\nh4\nh5\n");
+    WriteFileBytes(dir + "/job.txt", "ECHO \"%host%\"\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"JOB_COMPLETION_INDEX=1", "VARNEL_SHARDS=2"}, "h2 h4"},
+        {{"SLURM_ARRAY_TASK_ID=7", "SLURM_ARRAY_TASK_MIN=5", "SLURM_ARRAY_TASK_COUNT=3"}, "h3"},
+        {{"PARALLEL_JOBSLOT=1", "VARNEL_SHARDS=2"}, "h1 h3 h5"},
+    };
+    for (const auto& [env, hosts] : cases) {
+        SCOPED_TRACE(env[0]);
+        fs::remove_all(dir + "/out");
+        ProcessResult r = RunFleet(dir, {"--shard", "auto", "-o", dir + "/out", dir + "/inv.csv", dir + "/job.txt"}, env);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        std::string ran;
+        for (const auto& row : ReadCsv(dir + "/out/summary.csv").rows) ran += (ran.empty() ? "" : " ") + row[0];
+        EXPECT_EQ(ran, hosts);
+    }
+    ProcessResult none = RunFleet(dir, {"--shard", "auto", "-o", dir + "/out", dir + "/inv.csv", dir + "/job.txt"});
+    EXPECT_EQ(none.exitStatus, 2);
+    EXPECT_EQ(none.err, "varnel-fleet: --shard auto: no batch engine found (JOB_COMPLETION_INDEX of a Kubernetes "
+                        "Indexed Job, SLURM_ARRAY_TASK_ID of a Slurm job array or PARALLEL_JOBSLOT of GNU parallel)\n");
+}
+
+// With --archive, summary.csv gains the changed column and the summary the
+// archive's lines; a run that captured nothing changes nothing, a failed host
+// is reported, and nothing changed makes no commit.
+TEST(Fleet, ArchiveReportsEachHostAndCommitsNothingWhenNothingChanged) {
+    BackgroundProcess demo({kDemoHost});
+    const std::string dir = MakeScratchDir("fleet_archive_run");
+    WriteFileBytes(dir + "/inv.csv", "name,host,port\nok,127.0.0.1," + demo.FirstLine() + "\ndown,127.0.0.1," +
+                                         std::to_string(ClosedPort()) + "\n");
+    WriteFileBytes(dir + "/job.txt", kLoginScript);
+    ProcessResult r = RunFleet(dir, {"--archive", dir + "/repo", "-o", dir + "/out", dir + "/inv.csv", dir + "/job.txt"});
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    fleet::Inventory csv = ReadCsv(dir + "/out/summary.csv");
+    EXPECT_EQ(csv.columns.back(), "changed");
+    ASSERT_EQ(csv.rows.size(), 2u);
+    EXPECT_EQ(csv.rows[0][0] + " " + csv.rows[0][7] + ", " + csv.rows[1][0] + " " + csv.rows[1][7],
+              "127.0.0.1 same, 127.0.0.1 failed");
+    EXPECT_NE(r.out.find("\narchive " + dir + "/repo: 0 hosts changed, 0 new, 1 failed in "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" s\nnothing changed: no commit\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::is_directory(dir + "/repo/.git"));
+    EXPECT_FALSE(fs::exists(dir + "/out/hosts")) << "empty work folders are not kept";
+    // Without --archive the summary keeps its columns.
+    r = RunFleet(dir, {"-o", dir + "/plain", dir + "/inv.csv", dir + "/job.txt"});
+    EXPECT_EQ(ReadCsv(dir + "/plain/summary.csv").columns.size(), 7u);
+}
