@@ -13,6 +13,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -540,4 +541,79 @@ TEST(Fleet, ArchiveReportsEachHostAndCommitsNothingWhenNothingChanged) {
     // Without --archive the summary keeps its columns.
     r = RunFleet(dir, {"-o", dir + "/plain", dir + "/inv.csv", dir + "/job.txt"});
     EXPECT_EQ(ReadCsv(dir + "/plain/summary.csv").columns.size(), 7u);
+}
+
+namespace {
+
+// Whether this varnel knows CAPTURE (the archive's end-to-end test needs it).
+bool VarnelCaptures(const std::string& dir) {
+    WriteFileBytes(dir + "/probe.txt", "CAPTURE OFF\n");
+    return RunProcess({kVarnel, "/r:" + dir + "/probe.txt", "/o:" + dir + "/probe-out.txt", "/hidden"}).exitStatus == 0;
+}
+
+std::string GitOut(const std::string& repo, std::vector<std::string> args) {
+    args.insert(args.begin(), {"git", "-C", repo});
+    ProcessResult r = RunProcess(args);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    return r.out;
+}
+
+}  // namespace
+
+// The nightly job, night after night: each host's CAPTURE file goes into the
+// archive; only what changed is committed; a failed host keeps its file.
+TEST(Fleet, ArchiveCommitsEachNightsChangedCaptures) {
+    const std::string dir = MakeScratchDir("fleet_archive_nights");
+    if (!VarnelCaptures(dir)) GTEST_SKIP() << "this varnel has no CAPTURE";
+    BackgroundProcess demo({kDemoHost});
+    const std::string port = demo.FirstLine(), closed = std::to_string(ClosedPort());
+    WriteFileBytes(dir + "/job.txt", "HOST 127.0.0.1 %port%\nSEND \"admin\\n\"\nWAIT \"Password:\"\n"
+                                     "SEND \"%env:FLEET_TEST_PASSWORD%\\n\"\nWAIT \"varnel-demo>\"\n"
+                                     "CAPTURE \"config.txt\"\nSEND \"show config %size%\\n\"\nWAIT \"varnel-demo>\"\n"
+                                     "CAPTURE OFF\nSEND \"exit\\n\"\nWAIT \"Goodbye.\"\n");
+    struct Night {
+        std::string sizes;        // r1, r2, r3's sizes; "x": r3's host is down
+        std::string changed;      // summary.csv's changed column
+        std::string message;      // the new commit's message ("": no commit)
+        std::string files;        // the new commit's files
+    };
+    const std::vector<Night> nights = {
+        {"300 400 500", "new new new", "varnel-fleet: 0 hosts changed, 3 new, 0 failed\n\nnew:\n  r1\n  r2\n  r3\n",
+         "r1/config.txt\nr2/config.txt\nr3/config.txt\n"},
+        {"300 450 500", "same changed same", "varnel-fleet: 1 hosts changed, 0 new, 0 failed\n\nchanged:\n  r2\n",
+         "r2/config.txt\n"},
+        {"300 450 500", "same same same", "", ""},
+        {"310 450 x", "changed same failed",
+         "varnel-fleet: 1 hosts changed, 0 new, 1 failed\n\nchanged:\n  r1\n\nfailed:\n  r3\n", "r1/config.txt\n"},
+    };
+    int commits = 0;
+    std::string r3Before;
+    for (const Night& night : nights) {
+        SCOPED_TRACE(night.sizes);
+        std::istringstream sizes(night.sizes);
+        std::string s1, s2, s3;
+        sizes >> s1 >> s2 >> s3;
+        WriteFileBytes(dir + "/inv.csv", "name,port,size\nr1," + port + "," + s1 + "\nr2," + port + "," + s2 + "\nr3," +
+                                             (s3 == "x" ? closed + ",500" : port + "," + s3) + "\n");
+        ProcessResult r = RunFleet(dir, {"--archive", dir + "/repo", "-o", dir + "/out", dir + "/inv.csv", dir + "/job.txt"});
+        EXPECT_EQ(r.exitStatus, s3 == "x" ? 1 : 0) << r.out << r.err;
+        std::string changed;
+        for (const auto& row : ReadCsv(dir + "/out/summary.csv").rows) changed += (changed.empty() ? "" : " ") + row[7];
+        EXPECT_EQ(changed, night.changed);
+        commits += !night.message.empty();
+        EXPECT_EQ(GitOut(dir + "/repo", {"rev-list", "--count", "HEAD"}), std::to_string(commits) + "\n");
+        if (!night.message.empty()) {
+            EXPECT_EQ(GitOut(dir + "/repo", {"log", "-1", "--format=%B"}), night.message + "\n");
+            EXPECT_EQ(GitOut(dir + "/repo", {"show", "--name-only", "--format=", "HEAD"}), night.files);
+            EXPECT_NE(r.out.find(" file"), std::string::npos) << "git's --stat in the summary:\n" << r.out;
+        } else {
+            EXPECT_NE(r.out.find("nothing changed: no commit\n"), std::string::npos) << r.out;
+        }
+        // The archived file is exactly what the host sent for the listing.
+        const std::string config = ReadFileBytes(dir + "/repo/r2/config.txt");
+        EXPECT_EQ(config, ReadFileBytes(dir + "/out/hosts/r2/config.txt"));
+        if (s3 != "x") r3Before = ReadFileBytes(dir + "/repo/r3/config.txt");
+    }
+    EXPECT_EQ(ReadFileBytes(dir + "/repo/r3/config.txt"), r3Before) << "the failed host keeps its previous file";
+    EXPECT_EQ(GitOut(dir + "/repo", {"status", "--porcelain"}), "");
 }
