@@ -552,7 +552,7 @@ bool VarnelCaptures(const std::string& dir) {
 }
 
 std::string GitOut(const std::string& repo, std::vector<std::string> args) {
-    args.insert(args.begin(), {"git", "-C", repo});
+    args.insert(args.begin(), {"/usr/bin/git", "-C", repo});
     ProcessResult r = RunProcess(args);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     return r.out;
@@ -567,7 +567,7 @@ TEST(Fleet, ArchiveCommitsEachNightsChangedCaptures) {
     if (!VarnelCaptures(dir)) GTEST_SKIP() << "this varnel has no CAPTURE";
     BackgroundProcess demo({kDemoHost});
     const std::string port = demo.FirstLine(), closed = std::to_string(ClosedPort());
-    WriteFileBytes(dir + "/job.txt", "HOST 127.0.0.1 %port%\nSEND \"admin\\n\"\nWAIT \"Password:\"\n"
+    WriteFileBytes(dir + "/job.txt", "HOST %host% %port%\nSEND \"admin\\n\"\nWAIT \"Password:\"\n"
                                      "SEND \"%env:FLEET_TEST_PASSWORD%\\n\"\nWAIT \"varnel-demo>\"\n"
                                      "CAPTURE \"config.txt\"\nSEND \"show config %size%\\n\"\nWAIT \"varnel-demo>\"\n"
                                      "CAPTURE OFF\nSEND \"exit\\n\"\nWAIT \"Goodbye.\"\n");
@@ -593,7 +593,8 @@ TEST(Fleet, ArchiveCommitsEachNightsChangedCaptures) {
         std::istringstream sizes(night.sizes);
         std::string s1, s2, s3;
         sizes >> s1 >> s2 >> s3;
-        WriteFileBytes(dir + "/inv.csv", "name,port,size\nr1," + port + "," + s1 + "\nr2," + port + "," + s2 + "\nr3," +
+        WriteFileBytes(dir + "/inv.csv", "name,host,port,size\nr1,127.0.0.1," + port + "," + s1 + "\nr2,127.0.0.1," +
+                                             port + "," + s2 + "\nr3,127.0.0.1," +
                                              (s3 == "x" ? closed + ",500" : port + "," + s3) + "\n");
         ProcessResult r = RunFleet(dir, {"--archive", dir + "/repo", "-o", dir + "/out", dir + "/inv.csv", dir + "/job.txt"});
         EXPECT_EQ(r.exitStatus, s3 == "x" ? 1 : 0) << r.out << r.err;
