@@ -4,7 +4,8 @@
 with CAPTURE. Two runs into one fresh repository: every host new, then 1 %
 of the hosts with a changed configuration. For each run: the time of the
 archive step (comparing the captured files, copying the changed ones, git
-add and commit), as the fleet reports it, against the whole run's wall time.
+add and commit), as the fleet reports it, against the whole run's wall time;
+and, as a baseline for the whole, the same run without --archive first.
 
 Usage: fleet_archive_bench.py BUILD [--rows N] [--jobs J] [--hosts H]
 """
@@ -44,7 +45,7 @@ def run_fleet(fleet, args, env):
     p = subprocess.run([fleet, "--quiet"] + args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     seconds = time.monotonic() - start
     m = re.search(r"^archive .*: (\d+) hosts changed, (\d+) new, (\d+) failed in ([0-9.]+) s$", p.stdout, re.M)
-    if p.returncode != 0 or not m:
+    if p.returncode != 0 or ("--archive" in args and not m):
         print(f"warning: varnel-fleet ended with status {p.returncode}: {p.stdout[-800:]} {p.stderr[-500:]}",
               file=sys.stderr)
     return seconds, m
@@ -70,6 +71,8 @@ def main():
             f.write(SCRIPT)
         env = dict(os.environ, DEMO_PASSWORD="varnel")
         changed = set(range(0, a.rows, 100))  # 1 %
+        write_inventory(inventory, ports, a.rows, set())
+        plain, _ = run_fleet(fleet, ["-j", str(a.jobs), "-o", os.path.join(scratch, "plain"), inventory, job], env)
         for label, which in (("all new", set()), ("1 % changed", changed)):
             write_inventory(inventory, ports, a.rows, which)
             seconds, m = run_fleet(fleet, ["-j", str(a.jobs), "--archive", os.path.join(scratch, "archive"),
@@ -81,6 +84,8 @@ def main():
             rows.append(f"ROW\tfleet --archive {a.rows} hosts, {label}: archive step\t{step:.2f} s "
                         f"({m.group(1)} changed, {m.group(2)} new)\t{seconds:.2f} s (the whole run)\t"
                         f"{100 * step / seconds:.1f} % of the run")
+            rows.append(f"ROW\t    the whole run, against no --archive\t{seconds:.2f} s\t{plain:.2f} s (no --archive)\t"
+                        f"{plain / seconds:.2f}x speed")
     finally:
         for h in hosts:
             h.kill()
