@@ -151,11 +151,11 @@ private:
         const std::string scriptArg = "/r:/dev/fd/" + std::to_string(kScriptFd), outArg = "/o:" + outPath;
         char* argv[] = {const_cast<char*>(options_.varnel.c_str()), const_cast<char*>(scriptArg.c_str()),
                         const_cast<char*>(outArg.c_str()), const_cast<char*>("/hidden"), nullptr};
-        // Each attempt starts in an empty work folder: its CAPTURE files are
-        // this attempt's alone.
+        // With an archive each attempt starts in an empty work folder: the
+        // files archived are this attempt's alone, never an earlier one's.
         if (!r.workDir.empty()) {
             std::error_code ec;
-            std::filesystem::remove_all(r.workDir, ec);
+            if (options_.emptyWorkDirs) std::filesystem::remove_all(r.workDir, ec);
             std::filesystem::create_directories(r.workDir, ec);
             if (ec) {
                 ::close(scriptFd);

@@ -19,10 +19,12 @@ struct LaunchOptions {
     int jobs = 32;                 // runs at once
     int retries = 0;               // extra attempts after status 1, 3 or 4
     bool progress = false;         // draw the progress line on standard output
+    bool emptyWorkDirs = false;    // empty each run's work folder before each attempt
 };
 
 // Runs the host of every result in turn (results[i].outFile names its
-// transcript, results[i].workDir the folder it starts in, emptied first;
+// transcript, results[i].workDir the folder it starts in, made when missing
+// and emptied first with emptyWorkDirs;
 // script(i) gives its script, handed over in memory, never through a file
 // in a folder) and fills in status, reason,
 // seconds, bytes and attempts. SIGINT, SIGTERM and SIGHUP stop new runs from

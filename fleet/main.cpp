@@ -185,9 +185,10 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < rows.size(); ++i) results[i].workDir = workRoot + "/" + folders[i];
 
     // Nothing the run writes or empties may be one of its inputs.
-    std::vector<std::string> written = {outDirText + "/summary.csv"}, emptied = {workRoot};
+    std::vector<std::string> written = {outDirText + "/summary.csv"}, emptied;
     for (const fleet::HostResult& r : results) written.push_back(outDirText + "/" + r.outFile);
     if (!archive.empty()) {
+        emptied.push_back(workRoot);
         for (const std::string& folder : folders) emptied.push_back(archive + "/" + folder);
     }
     const std::string clash = fleet::OverwrittenInput(
@@ -204,6 +205,7 @@ int main(int argc, char** argv) {
     launch.jobs = options.jobs;
     launch.retries = options.retries;
     launch.progress = !options.quiet && ::isatty(STDOUT_FILENO);
+    launch.emptyWorkDirs = !archive.empty();
     for (char** e = environ; *e != nullptr; ++e) {
         if (!options.timeout.empty() && std::string(*e).rfind("VARNEL_TIMEOUT=", 0) == 0) continue;
         if (std::string(*e).rfind("VARNEL_END_WITH_PARENT=", 0) == 0) continue;

@@ -38,6 +38,7 @@ TEST(Fleet, NeverWritesOverItsInputs) {
         std::string inventory, job, out;       // the paths given
         std::function<void()> setUp;           // makes links, before the inputs are written
         std::string clash;                     // the expected line's middle
+        std::vector<std::string> options = {};
     };
     const std::string d = dir + "/";
     const std::vector<Case> cases = {
@@ -54,8 +55,9 @@ TEST(Fleet, NeverWritesOverItsInputs) {
              fs::create_hard_link(d + "e/hosts.csv", d + "e/out/summary.csv");
          },
          "the inventory " + d + "e/hosts.csv is the file " + d + "e/out/summary.csv"},
-        {"a script in a host's work folder", d + "f/hosts.csv", d + "f/out/hosts/job-1/job.txt", d + "f/out", nullptr,
-         "the script " + d + "f/out/hosts/job-1/job.txt lies in the folder " + d + "f/out/hosts"},
+        {"a script in a host's work folder, emptied with --archive", d + "f/hosts.csv", d + "f/out/hosts/job-1/job.txt", d + "f/out", nullptr,
+         "the script " + d + "f/out/hosts/job-1/job.txt lies in the folder " + d + "f/out/hosts",
+         {"--archive", d + "f/repo"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -65,7 +67,9 @@ TEST(Fleet, NeverWritesOverItsInputs) {
         const std::string inventory = "host\njob\n";
         WriteFileBytes(c.inventory, inventory);
         WriteFileBytes(c.job, script);
-        ProcessResult r = RunFleet(dir, {"-o", c.out, c.inventory, c.job});
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"-o", c.out, c.inventory, c.job});
+        ProcessResult r = RunFleet(dir, args);
         EXPECT_EQ(r.exitStatus, 2);
         EXPECT_EQ(r.err, "varnel-fleet: " + c.clash + " that this run " +
                              (c.clash.find("lies in") != std::string::npos ? "empties" : "would write") +
