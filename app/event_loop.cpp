@@ -1,6 +1,7 @@
 #include "app/event_loop.h"
 
 #include <csignal>
+#include <cstdlib>
 
 #ifdef VARNEL_HAVE_PLATFORM
 #include "platform/message_window.h"
@@ -38,7 +39,12 @@ bool Init(std::function<void(int)> onStopSignal, std::string* error) {
     }
     win::SetWindowLongA(g_window, win::GWL_WNDPROC, &ControlProc);
     g_onStopSignal = std::move(onStopSignal);
-    return win::WatchStopSignals(g_window, kStopSignalMessage, {SIGINT, SIGTERM, SIGHUP}, error);
+    if (!win::WatchStopSignals(g_window, kStopSignalMessage, {SIGINT, SIGTERM, SIGHUP}, error)) return false;
+    // A run started by varnel-fleet ends when the fleet does, however it ended
+    // (SIGKILL included): as if its terminal had hung up.
+    if (const char* parent = std::getenv("VARNEL_END_WITH_PARENT"); parent != nullptr && *parent != '\0')
+        win::StopWithParent(std::strtol(parent, nullptr, 10), SIGHUP);
+    return true;
 }
 void DoEvents() { win::DoEvents(); }
 void Run() { win::RunMessageLoop(); }

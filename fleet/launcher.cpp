@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <algorithm>
 #include <deque>
+#include <filesystem>
 #include <unordered_map>
 
 namespace fleet {
@@ -22,11 +24,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The descriptor a run reads its script from (as /dev/fd/3).
+constexpr int kScriptFd = 3;
+
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-bool WriteWholeFile(const std::string& path, const std::string& text) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+// The script in a file that lives in memory only, never in a folder: the
+// expanded script holds credentials. A descriptor above the standard ones,
+// closed on exec (the child gets its copy through dup2); -1 on failure.
+int ScriptInMemory(const std::string& text) {
+    int fd = ::memfd_create("varnel-script", MFD_CLOEXEC);
+    if (fd < 0) return -1;
     size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -34,7 +42,9 @@ bool WriteWholeFile(const std::string& path, const std::string& text) {
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
-    return ::close(fd) == 0 && done == text.size();
+    int high = done == text.size() ? ::fcntl(fd, F_DUPFD_CLOEXEC, kScriptFd + 1) : -1;
+    ::close(fd);
+    return high;
 }
 
 // At most the last limit bytes of an open file ("" when it cannot be read).
@@ -87,6 +97,7 @@ public:
         sigaddset(&mask, SIGCHLD);
         sigaddset(&mask, SIGINT);
         sigaddset(&mask, SIGTERM);
+        sigaddset(&mask, SIGHUP);
         sigset_t old;
         sigprocmask(SIG_BLOCK, &mask, &old);
         signalFd_ = ::signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -112,8 +123,6 @@ public:
     }
 
 private:
-    std::string ScriptPath(size_t index) const { return options_.privateDir + "/" + std::to_string(index) + ".txt"; }
-
     struct Child {
         size_t index;
         Clock::time_point started;
@@ -131,20 +140,34 @@ private:
         pending_.pop_front();
         HostResult& r = results_[index];
         const size_t slot = freeSlots_.back();
-        const std::string scriptPath = ScriptPath(index);
         const std::string outPath = options_.outDir + "/" + r.outFile;
         const Clock::time_point started = Clock::now();
-        if (!WriteWholeFile(scriptPath, script_(index))) {
-            Finish(index, 2, 0, std::string("cannot write the script: ") + std::strerror(errno), started);
+        const int scriptFd = ScriptInMemory(script_(index));
+        if (scriptFd < 0) {
+            Finish(index, 2, 0, std::string("cannot hand over the script: ") + std::strerror(errno), started);
             return;
         }
         // The command line is read as one text; the script path holds no space.
-        const std::string scriptArg = "/r:" + scriptPath, outArg = "/o:" + outPath;
+        const std::string scriptArg = "/r:/dev/fd/" + std::to_string(kScriptFd), outArg = "/o:" + outPath;
         char* argv[] = {const_cast<char*>(options_.varnel.c_str()), const_cast<char*>(scriptArg.c_str()),
                         const_cast<char*>(outArg.c_str()), const_cast<char*>("/hidden"), nullptr};
+        // With an archive each attempt starts in an empty work folder: the
+        // files archived are this attempt's alone, never an earlier one's.
+        if (!r.workDir.empty()) {
+            std::error_code ec;
+            if (options_.emptyWorkDirs) std::filesystem::remove_all(r.workDir, ec);
+            std::filesystem::create_directories(r.workDir, ec);
+            if (ec) {
+                ::close(scriptFd);
+                Finish(index, 2, 0, "cannot make the work folder " + r.workDir + ": " + ec.message(), started);
+                return;
+            }
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        if (!r.workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, r.workDir.c_str());
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, scriptFd, kScriptFd);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         int& errors = slots_[slot].errors;
         if (errors < 0) errors = ::open(slots_[slot].path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -157,7 +180,7 @@ private:
         sigset_t none, defaults;
         sigemptyset(&none);
         sigemptyset(&defaults);
-        for (int s : {SIGCHLD, SIGINT, SIGTERM, SIGPIPE}) sigaddset(&defaults, s);
+        for (int s : {SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, s);
         posix_spawnattr_setsigmask(&attr, &none);
         posix_spawnattr_setsigdefault(&attr, &defaults);
         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -165,8 +188,8 @@ private:
         int error = ::posix_spawn(&pid, options_.varnel.c_str(), &actions, &attr, argv, envp_.data());
         posix_spawnattr_destroy(&attr);
         posix_spawn_file_actions_destroy(&actions);
+        ::close(scriptFd);
         if (error != 0) {
-            ::unlink(scriptPath.c_str());
             Finish(index, 2, 0, "cannot start " + options_.varnel + ": " + std::strerror(error), started);
             return;
         }
@@ -207,7 +230,6 @@ private:
                 ::close(slot.errors);
                 slot.errors = -1;
             }
-            ::unlink(ScriptPath(child.index).c_str());
             freeSlots_.push_back(child.slot);
             Finish(child.index, status, bytes, reason, child.started);
         }

@@ -13,17 +13,21 @@ namespace fleet {
 
 struct LaunchOptions {
     std::string varnel;            // the program to run
-    std::string privateDir;        // a 0700 folder for the expanded scripts (0600 files, removed after each run)
+    std::string privateDir;        // a 0700 folder for the runs' standard error files
     std::string outDir;            // absolute folder of the transcripts
     std::vector<std::string> env;  // the children's environment, "NAME=value"
     int jobs = 32;                 // runs at once
     int retries = 0;               // extra attempts after status 1, 3 or 4
     bool progress = false;         // draw the progress line on standard output
+    bool emptyWorkDirs = false;    // empty each run's work folder before each attempt
 };
 
 // Runs the host of every result in turn (results[i].outFile names its
-// transcript; script(i) gives its script) and fills in status, reason,
-// seconds, bytes and attempts. SIGINT and SIGTERM stop new runs from
+// transcript, results[i].workDir the folder it starts in, made when missing
+// and emptied first with emptyWorkDirs;
+// script(i) gives its script, handed over in memory, never through a file
+// in a folder) and fills in status, reason,
+// seconds, bytes and attempts. SIGINT, SIGTERM and SIGHUP stop new runs from
 // starting and are passed on to the running ones, which are waited for; the
 // hosts not started keep kNotStarted. Returns the number of the first such
 // signal, 0 when every host ran.

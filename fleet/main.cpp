@@ -13,10 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "fleet/archive.h"
+#include "fleet/inputs.h"
 #include "fleet/inventory.h"
 #include "fleet/launcher.h"
 #include "fleet/options.h"
 #include "fleet/script_template.h"
+#include "fleet/shard.h"
 #include "fleet/summary.h"
 
 extern char** environ;
@@ -73,9 +76,8 @@ void RaiseDescriptorLimit() {
     }
 }
 
-// Where the private folder goes: $TMPDIR when set (an absolute path that
-// varnel's command line can carry: no space, no ':'), else /dev/shm when it
-// is a folder, else /tmp.
+// Where the private folder goes: $TMPDIR when set (an absolute path with
+// no space or ':'), else /dev/shm when it is a folder, else /tmp.
 std::string PrivateFolderTemplate() {
     const char* tmp = std::getenv("TMPDIR");
     std::error_code ec;
@@ -107,6 +109,10 @@ int main(int argc, char** argv) {
         std::fputs("varnel-fleet 0.1.0\n", stdout);
         return 0;
     }
+    if (options.shardAuto &&
+        !fleet::AutoShard([](const char* name) { return static_cast<const char*>(std::getenv(name)); },
+                          options.shardIndex, options.shardCount, error))
+        return Refuse(error);
     RaiseDescriptorLimit();
     ::signal(SIGPIPE, SIG_IGN);
 
@@ -144,8 +150,14 @@ int main(int argc, char** argv) {
         HoldsIgnoringCase(outDirText, " /keep") || HoldsIgnoringCase(outDirText, " /hidden"))
         return Refuse("the output folder's path cannot hold /r:, /o:, \" /keep\" or \" /hidden\": " + outDirText);
 
-    // The expanded scripts hold credentials: a private folder, away from the
-    // transcripts; by default in memory (/dev/shm), so they never reach a disk.
+    std::string archive;
+    if (!options.archive.empty()) {
+        archive = fs::absolute(options.archive, ec).lexically_normal().string();
+        while (archive.size() > 1 && archive.back() == '/') archive.pop_back();
+    }
+
+    // The runs' standard error goes to files of a private folder; by default
+    // in memory (/dev/shm). The expanded scripts never reach a file at all.
     std::string privateTemplate = PrivateFolderTemplate();
     if (::mkdtemp(privateTemplate.data()) == nullptr) return Refuse("cannot make a private folder " + privateTemplate);
 
@@ -160,6 +172,31 @@ int main(int argc, char** argv) {
     }
     std::vector<std::string> names = fleet::TranscriptNames(hosts);
     for (size_t i = 0; i < rows.size(); ++i) results[i].outFile = names[i];
+    // Each run works in a folder of its host, where relative CAPTURE files land.
+    const int nameColumn = inventory.ColumnIndex("name");
+    std::vector<std::string> rowNames;
+    std::vector<size_t> rowNumbers;
+    for (size_t row : rows) {
+        if (nameColumn >= 0) rowNames.push_back(inventory.rows[row][nameColumn]);
+        rowNumbers.push_back(row + 1);
+    }
+    const std::vector<std::string> folders = fleet::HostFolderNames(hosts, rowNames, rowNumbers);
+    const std::string workRoot = outDirText + "/hosts";
+    for (size_t i = 0; i < rows.size(); ++i) results[i].workDir = workRoot + "/" + folders[i];
+
+    // Nothing the run writes or empties may be one of its inputs.
+    std::vector<std::string> written = {outDirText + "/summary.csv"}, emptied;
+    for (const fleet::HostResult& r : results) written.push_back(outDirText + "/" + r.outFile);
+    if (!archive.empty()) {
+        emptied.push_back(workRoot);
+        for (const std::string& folder : folders) emptied.push_back(archive + "/" + folder);
+    }
+    const std::string clash = fleet::OverwrittenInput(
+        {{"the inventory", options.inventory}, {"the script", options.script}}, written, emptied);
+    if (!clash.empty() || (!archive.empty() && !fleet::PrepareArchive(archive, error))) {
+        fs::remove_all(privateTemplate, ec);
+        return Refuse(clash.empty() ? error : clash);
+    }
 
     fleet::LaunchOptions launch;
     launch.varnel = varnel;
@@ -168,10 +205,14 @@ int main(int argc, char** argv) {
     launch.jobs = options.jobs;
     launch.retries = options.retries;
     launch.progress = !options.quiet && ::isatty(STDOUT_FILENO);
+    launch.emptyWorkDirs = !archive.empty();
     for (char** e = environ; *e != nullptr; ++e) {
         if (!options.timeout.empty() && std::string(*e).rfind("VARNEL_TIMEOUT=", 0) == 0) continue;
+        if (std::string(*e).rfind("VARNEL_END_WITH_PARENT=", 0) == 0) continue;
         launch.env.push_back(*e);
     }
+    // Each run ends when this process does, even when it is killed.
+    launch.env.push_back("VARNEL_END_WITH_PARENT=" + std::to_string(::getpid()));
     if (!options.timeout.empty()) launch.env.push_back("VARNEL_TIMEOUT=" + options.timeout);
 
     auto scriptFor = [&](size_t i) {
@@ -189,14 +230,33 @@ int main(int argc, char** argv) {
         if (r.status == fleet::kNotStarted) r.reason = "not started";
         if (r.status != 0) allEnded = false;
     }
+    fleet::ArchiveResult archived;
+    bool archiveWritten = true;
+    std::string archiveLines;
+    if (!archive.empty()) {
+        std::vector<fleet::ArchiveHost> archiveHosts;
+        for (size_t i = 0; i < rows.size(); ++i)
+            archiveHosts.push_back({folders[i], results[i].workDir, results[i].status == 0});
+        const auto archiveStarted = std::chrono::steady_clock::now();
+        archiveWritten = fleet::ArchiveRun(archive, archiveHosts, archived);
+        const double archiveSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - archiveStarted).count();
+        for (size_t i = 0; i < archived.changes.size(); ++i) results[i].changed = fleet::ChangeName(archived.changes[i]);
+        archiveLines = fleet::ArchiveLines(archive, archived, archiveSeconds);
+    }
+    // Work folders that hold nothing are not kept.
+    for (const fleet::HostResult& r : results) ::rmdir(r.workDir.c_str());
+    ::rmdir(workRoot.c_str());
+
     const std::string csvPath = outDirText + "/summary.csv";
     std::ofstream csv(csvPath, std::ios::binary | std::ios::trunc);
-    csv << fleet::SummaryCsv(results);
+    csv << fleet::SummaryCsv(results, !archive.empty());
     csv.close();
     const bool csvWritten = !csv.fail();
-    std::fputs(fleet::SummaryTable(results, seconds).c_str(), stdout);
+    std::fputs((fleet::SummaryTable(results, seconds) + archiveLines).c_str(), stdout);
     std::fflush(stdout);
     if (!csvWritten) std::fprintf(stderr, "varnel-fleet: cannot write %s\n", csvPath.c_str());
+    if (!archiveWritten) std::fprintf(stderr, "varnel-fleet: %s\n", archived.error.c_str());
     if (stopSignal != 0) return 128 + stopSignal;
-    return allEnded && csvWritten ? 0 : 1;
+    return allEnded && csvWritten && archiveWritten ? 0 : 1;
 }

@@ -73,7 +73,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
             hasValue = true;
         }
         if (name != "-j" && name != "--jobs" && name != "-o" && name != "--output" && name != "--timeout" &&
-            name != "--retries" && name != "--shard") {
+            name != "--retries" && name != "--shard" && name != "--archive") {
             error = "unknown option " + arg;
             return false;
         }
@@ -106,7 +106,16 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
                 error = "--retries takes a number from 0 to 1000, not \"" + value + "\"";
                 return false;
             }
+        } else if (name == "--archive") {
+            if (value.empty()) {
+                error = "--archive needs a folder name";
+                return false;
+            }
+            out.archive = value;
+        } else if (value == "auto") {
+            out.shardAuto = true;
         } else {
+            out.shardAuto = false;
             size_t slash = value.find('/');
             if (slash == std::string::npos || !ReadCount(value.substr(0, slash), 1, 1000000, out.shardIndex) ||
                 !ReadCount(value.substr(slash + 1), 1, 1000000, out.shardCount) || out.shardIndex > out.shardCount) {
@@ -141,17 +150,23 @@ std::string HelpText() {
            "  --timeout S     each run ends with status 3 after S seconds (VARNEL_TIMEOUT)\n"
            "  --retries R     run a host again, up to R times, after status 1, 3 or 4\n"
            "  --shard K/N     only rows K, K+N, K+2N... (K from 1), for spreading over machines\n"
+           "  --shard auto    K/N from a Kubernetes Indexed Job, a Slurm job array or GNU\n"
+           "                  parallel's job slot (see varnel-fleet(1))\n"
+           "  --archive REPO  keep each host's CAPTURE files in the git repository REPO,\n"
+           "                  one commit per run that changed anything\n"
            "  -q, --quiet     no progress line\n"
            "  -h, --help      this text\n"
            "  --version       the version\n"
            "\n"
            "On a terminal a progress line shows how far the fleet is. At the end a\n"
            "summary goes to standard output and DIR/summary.csv holds one row per host:\n"
-           "host,port,status,reason,seconds,bytes,attempts.\n"
+           "host,port,status,reason,seconds,bytes,attempts (and changed, with --archive).\n"
+           "Each run works in DIR/hosts/NAME (NAME: the \"name\" column, else HOST-ROW),\n"
+           "where relative CAPTURE files land.\n"
            "\n"
            "Exit status: 0 when every host's run ended with \"End of script\", 1 when any\n"
            "did not, 2 when nothing ran (bad options, inventory or script), 128+N when\n"
-           "stopped by signal N (SIGINT, SIGTERM: running hosts get the signal too, and\n"
+           "stopped by signal N (SIGINT, SIGTERM, SIGHUP: running hosts get the signal too, and\n"
            "the summary is still written).\n";
 }
 

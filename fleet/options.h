@@ -15,6 +15,8 @@ struct Options {
     int retries = 0;                       // --retries R
     int shardIndex = 1;                    // --shard K/N: rows K, K+N, K+2N... (K from 1)
     int shardCount = 1;
+    bool shardAuto = false;                // --shard auto: K/N from the batch engine (fleet/shard.h)
+    std::string archive;                   // --archive REPO: the git repository of the CAPTURE files
     bool quiet = false;                    // --quiet: no progress line
     bool help = false;                     // --help
     bool version = false;                  // --version

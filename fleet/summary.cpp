@@ -121,14 +121,15 @@ std::string SummaryTable(const std::vector<HostResult>& results, double wallSeco
     return out;
 }
 
-std::string SummaryCsv(const std::vector<HostResult>& results) {
-    std::string out = "host,port,status,reason,seconds,bytes,attempts\r\n";
+std::string SummaryCsv(const std::vector<HostResult>& results, bool archived) {
+    std::string out = archived ? "host,port,status,reason,seconds,bytes,attempts,changed\r\n"
+                               : "host,port,status,reason,seconds,bytes,attempts\r\n";
     for (const HostResult& r : results) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
         out += CsvField(r.host) + "," + CsvField(r.port) + "," +
                (r.status == kNotStarted ? std::string() : std::to_string(r.status)) + "," + CsvField(r.reason) + "," +
-               seconds + "," + std::to_string(r.bytes) + "," + std::to_string(r.attempts) + "\r\n";
+               seconds + "," + std::to_string(r.bytes) + "," + std::to_string(r.attempts) + (archived ? "," + r.changed : std::string()) + "\r\n";
     }
     return out;
 }

@@ -20,6 +20,8 @@ struct HostResult {
     double seconds = 0;        // wall time of all its attempts
     uint64_t bytes = 0;        // size of the transcript
     int attempts = 0;
+    std::string workDir;       // the folder the run works in (its CAPTURE files), absolute
+    std::string changed;       // with an archive: "new", "changed", "same" or "failed"
 };
 
 // Why a run that ended with status failed: the transcript's last error line
@@ -37,8 +39,9 @@ std::string StatusLabel(int status);
 // taken, then every failed host with its reason.
 std::string SummaryTable(const std::vector<HostResult>& results, double wallSeconds);
 
-// summary.csv: a header and one row per host, CRLF line endings.
-std::string SummaryCsv(const std::vector<HostResult>& results);
+// summary.csv: a header and one row per host, CRLF line endings; with
+// archived, a last column "changed".
+std::string SummaryCsv(const std::vector<HostResult>& results, bool archived = false);
 
 }  // namespace fleet
 

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,6 +68,13 @@ bool WatchStopSignals(HWND hwnd, UINT msg, std::initializer_list<int> signals, s
         }
     }
     return true;
+}
+
+void StopWithParent(long parent, int signo) {
+    ::prctl(PR_SET_PDEATHSIG, signo);
+    // The parent may have ended before the request: this process has been
+    // adopted by another then.
+    if (static_cast<long>(::getppid()) != parent) ::kill(::getpid(), signo);
 }
 
 bool SleepUnlessStopSignal(uint32_t milliseconds) {

@@ -22,6 +22,10 @@ bool InitEventLoop(std::string* error);
 // Watches the given signals: each one posts msg to hwnd with wParam = the
 // signal's number. False (error set) when the pipe or a handler cannot be set up.
 bool WatchStopSignals(HWND hwnd, UINT msg, std::initializer_list<int> signals, std::string* error);
+// Has signo sent to this process when its parent, process parent, ends (a
+// program started by another to work for it); sent at once when the parent
+// is already gone. Watched signals then stop the run like any other.
+void StopWithParent(long parent, int signo);
 // Blocks the thread like Sleep, but returns early (true) as soon as a watched
 // signal has arrived that the loop has not handled yet.
 bool SleepUnlessStopSignal(uint32_t milliseconds);

@@ -1,75 +1,9 @@
 // Runs of the real build/varnel-fleet against the demo host and scripted
 // loopback hosts: transcripts, summaries, exit statuses, shards, retries,
 // signals and the progress line.
-#include <gtest/gtest.h>
+#include "tests/fleet_support.h"
 
-#include <fcntl.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <filesystem>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "fleet/inventory.h"
-#include "tests/support/scripted_host.h"
-
-using namespace testhost;
-namespace fs = std::filesystem;
-
-namespace {
-
-const std::string kFleet = VARNEL_BUILD_DIR "/varnel-fleet";
-const std::string kVarnel = VARNEL_BUILD_DIR "/varnel";
-const std::string kDemoHost = VARNEL_BUILD_DIR "/varnel-demo-host";
-
-// Logs in to the demo host, says which row it is, and leaves.
-const std::string kLoginScript =
-    "HOST %host% %port%\n"
-    "SEND \"admin\\n\"\n"
-    "WAIT \"Password:\"\n"
-    "SEND \"%env:FLEET_TEST_PASSWORD%\\n\"\n"
-    "WAIT \"varnel-demo>\"\n"
-    "ECHO \"row %name% at 100%%\"\n"
-    "SEND \"exit\\n\"\n"
-    "WAIT \"Goodbye.\"\n";
-
-fleet::Inventory ReadCsv(const std::string& path) {
-    fleet::Inventory csv;
-    std::string error;
-    EXPECT_TRUE(fleet::ParseInventory(ReadFileBytes(path), csv, error)) << error << "\n" << ReadFileBytes(path);
-    return csv;
-}
-
-// Every field of summary.csv but the seconds, row by row, joined by "|".
-std::vector<std::string> SummaryRows(const std::string& path) {
-    fleet::Inventory csv = ReadCsv(path);
-    EXPECT_EQ(csv.columns, (std::vector<std::string>{"host", "port", "status", "reason", "seconds", "bytes", "attempts"}));
-    std::vector<std::string> rows;
-    for (const auto& r : csv.rows) rows.push_back(r[0] + "|" + r[1] + "|" + r[2] + "|" + r[3] + "|" + r[6]);
-    return rows;
-}
-
-ProcessResult RunFleet(const std::string& dir, std::vector<std::string> args, std::vector<std::string> env = {}) {
-    args.insert(args.begin(), kFleet);
-    env.push_back("TMPDIR=" + dir);
-    env.push_back("FLEET_TEST_PASSWORD=varnel");
-    return RunProcess(args, env, std::chrono::seconds(300));
-}
-
-// The private script folders the fleet left behind in dir.
-int PrivateFolders(const std::string& dir) {
-    int n = 0;
-    for (const auto& e : fs::directory_iterator(dir)) n += e.path().filename().string().rfind("varnel-fleet.", 0) == 0;
-    return n;
-}
-
-}  // namespace
+using namespace fleettest;
 
 TEST(Fleet, EachHostsTranscriptIsWhatASingleRunGives) {
     BackgroundProcess demo({kDemoHost});
@@ -254,117 +188,46 @@ TEST(Fleet, RetriesRunAFailedHostAgain) {
               "in\r\nEnd of script\r\nClosed connection.\r\n");
 }
 
-namespace {
 
-// varnel-fleet started in the background, its standard output into a file
-// (or a terminal: usePty), so that a test can act while it runs.
-class FleetProcess {
-public:
-    FleetProcess(const std::string& dir, const std::vector<std::string>& args, bool usePty = false) {
-        std::vector<std::string> argv{kFleet};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const std::string out = dir + "/stdout.txt";
-        pid_ = usePty ? ::forkpty(&ptyFd_, nullptr, nullptr, nullptr) : ::fork();
-        if (pid_ == 0) {
-            if (!usePty) {
-                int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-                ::dup2(fd, 1);
-            }
-            ::setenv("TMPDIR", dir.c_str(), 1);
-            ::setenv("FLEET_TEST_PASSWORD", "varnel", 1);
-            std::vector<char*> a;
-            for (auto& s : argv) a.push_back(s.data());
-            a.push_back(nullptr);
-            ::execv(a[0], a.data());
-            ::_exit(127);
-        }
-    }
-    ~FleetProcess() {
-        if (pid_ > 0 && status_ < 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (ptyFd_ >= 0) ::close(ptyFd_);
-    }
-    pid_t pid() const { return pid_; }
-    // Everything written to the terminal until the program closed it.
-    std::string ReadTerminal() {
-        std::string text;
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(ptyFd_, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)) {
-            if (n > 0) text.append(buf, static_cast<size_t>(n));
-        }
-        return text;
-    }
-    int Wait() {
-        int wstatus = 0;
-        for (int i = 0; i < 3000; ++i) {
-            if (::waitpid(pid_, &wstatus, WNOHANG) == pid_) {
-                return status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int ptyFd_ = -1;
-    int status_ = -1;
-};
-
-// Waits (bounded) until count transcripts in dir hold text.
-bool TranscriptsHold(const std::string& dir, const std::string& text, int count) {
-    for (int i = 0; i < 600; ++i) {
-        int n = 0;
-        if (fs::exists(dir)) {
-            for (const auto& e : fs::directory_iterator(dir)) n += ReadFileBytes(e.path()).find(text) != std::string::npos;
-        }
-        if (n >= count) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-}  // namespace
-
-TEST(Fleet, SigtermStopsNewRunsPassesTheSignalOnAndStillSumsUp) {
+// SIGTERM and SIGHUP alike: no new runs, the signal passed on, the summary written.
+TEST(Fleet, StopSignalsStopNewRunsPassTheSignalOnAndStillSumUp) {
     BackgroundProcess demo({kDemoHost});
-    const std::string dir = MakeScratchDir("fleet_sigterm");
-    WriteFileBytes(dir + "/inv.csv", "host,port\ndev1," + demo.FirstLine() + "\ndev2," + demo.FirstLine() + "\ndev3," +
-                                         demo.FirstLine() + "\ndev4," + demo.FirstLine() + "\n");
-    WriteFileBytes(dir + "/job.txt", "HOST 127.0.0.1 %port%\nSEND \"admin\\n\"\nWAIT \"Password:\"\n"
-                                     "SEND \"varnel\\n\"\nWAIT \"varnel-demo>\"\nSEND \"wait 120\\n\"\nWAIT \"waited\"\n");
-    FleetProcess fleet(dir, {"-j", "2", "-o", dir + "/out", dir + "/inv.csv", dir + "/job.txt"});
-    ASSERT_TRUE(TranscriptsHold(dir + "/out", "varnel-demo>", 2));
-    // While the runs go on, their scripts are private.
-    int scripts = 0;
-    for (const auto& folder : fs::directory_iterator(dir)) {
-        if (folder.path().filename().string().rfind("varnel-fleet.", 0) != 0) continue;
-        struct stat st {};
-        ASSERT_EQ(::stat(folder.path().c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0700u);
-        for (const auto& f : fs::directory_iterator(folder.path())) {
-            if (f.path().extension() != ".txt") continue;
-            ++scripts;
-            ASSERT_EQ(::stat(f.path().c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const std::string port = demo.FirstLine();
+    for (int signo : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE("signal " + std::to_string(signo));
+        const std::string dir = MakeScratchDir("fleet_stop_" + std::to_string(signo));
+        WriteFileBytes(dir + "/inv.csv", "host,port\ndev1," + port + "\ndev2," + port + "\ndev3," + port + "\ndev4," +
+                                             port + "\n");
+        WriteFileBytes(dir + "/job.txt", "HOST 127.0.0.1 %port%\nSEND \"admin\\n\"\nWAIT \"Password:\"\n"
+                                         "SEND \"%env:FLEET_TEST_PASSWORD%\\n\"\nWAIT \"varnel-demo>\"\n"
+                                         "SEND \"wait 120\\n\"\nWAIT \"waited\"\n");
+        FleetProcess fleet(dir, {"-j", "2", "-o", dir + "/out", dir + "/inv.csv", dir + "/job.txt"});
+        ASSERT_TRUE(TranscriptsHold(dir + "/out", "varnel-demo>", 2));
+        // While the runs go on, their expanded scripts (the password in them)
+        // are in no file: the private folder holds only the runs' errors.
+        for (const auto& folder : fs::directory_iterator(dir)) {
+            if (folder.path().filename().string().rfind("varnel-fleet.", 0) != 0) continue;
+            struct stat st {};
+            ASSERT_EQ(::stat(folder.path().c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0700u);
+            for (const auto& f : fs::directory_iterator(folder.path()))
+                EXPECT_EQ(ReadFileBytes(f.path()).find("varnel"), std::string::npos) << f.path();
         }
+        ::kill(fleet.pid(), signo);
+        const std::string status = std::to_string(128 + signo);
+        EXPECT_EQ(fleet.Wait(), 128 + signo);
+        EXPECT_EQ(SummaryRows(dir + "/out/summary.csv"),
+                  (std::vector<std::string>{"dev1|" + port + "|" + status + "|stopped by signal " + std::to_string(signo) + "|1",
+                                            "dev2|" + port + "|" + status + "|stopped by signal " + std::to_string(signo) + "|1",
+                                            "dev3|" + port + "||not started|0", "dev4|" + port + "||not started|0"}));
+        const std::string out = ReadFileBytes(dir + "/stdout.txt");
+        std::string stopped = status + " signal " + std::to_string(signo);
+        stopped.resize(24, ' ');
+        EXPECT_NE(out.find("- not started                 2\n" + stopped + "      2\nall                           4"),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(PrivateFolders(dir), 0);
     }
-    EXPECT_EQ(scripts, 2);
-    ::kill(fleet.pid(), SIGTERM);
-    EXPECT_EQ(fleet.Wait(), 128 + SIGTERM);
-    EXPECT_EQ(SummaryRows(dir + "/out/summary.csv"),
-              (std::vector<std::string>{"dev1|" + demo.FirstLine() + "|143|stopped by signal 15|1",
-                                        "dev2|" + demo.FirstLine() + "|143|stopped by signal 15|1",
-                                        "dev3|" + demo.FirstLine() + "||not started|0",
-                                        "dev4|" + demo.FirstLine() + "||not started|0"}));
-    const std::string out = ReadFileBytes(dir + "/stdout.txt");
-    EXPECT_NE(out.find("- not started                 2\n143 signal 15                 2\nall                           4"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(PrivateFolders(dir), 0);
     EXPECT_TRUE(demo.Running());
 }
 
