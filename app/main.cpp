@@ -9,7 +9,7 @@
 #include "app/command_line.h"
 #include "app/event_loop.h"
 #include "app/frm_main.h"
-#include "app/ssh_socket.h"
+#include "app/ssh_loader.h"
 #include "app/telnet_session.h"
 #include "app/telnet_socket.h"
 #include "app/window_loader.h"
@@ -105,7 +105,7 @@ int Run(int argc, char** argv) {
     // or telnet socket its options ask for.
     hooks.OpenSession = [&form](ISessionEvents& sink, const SessionOptions& options) {
         if (options.sshUser.empty()) return OpenSessionSocket(sink, options);
-        return MakeSshSocket(sink, options.sshUser, [&form](const std::string& line) {
+        return OpenSshSocket(sink, options.sshUser, [&form](const std::string& line) {
             if (form != nullptr) form->LogLine(line, false);
         });
     };
