@@ -16,7 +16,7 @@
 #include "app/run_options.h"
 #include "app/event_loop.h"
 #include "app/frm_main.h"
-#include "app/ssh_socket.h"
+#include "app/ssh_loader.h"
 #include "app/telnet_session.h"
 #include "app/telnet_socket.h"
 #include "app/window_loader.h"
@@ -237,7 +237,7 @@ int Execute(int argc, char** argv, Launch launch) {
     // or telnet socket its options ask for.
     hooks.OpenSession = [&form](ISessionEvents& sink, const SessionOptions& options) {
         if (options.sshUser.empty()) return OpenSessionSocket(sink, options);
-        return MakeSshSocket(sink, options.sshUser, [&form](const std::string& line) {
+        return OpenSshSocket(sink, options.sshUser, [&form](const std::string& line) {
             if (form != nullptr) form->LogLine(line, false);
         });
     };

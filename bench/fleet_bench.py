@@ -7,7 +7,11 @@ time, runs per second, and the peak of the summed resident sizes of the
 driver's whole process tree (sampled from /proc). Ratios are against
 xargs -P over varnel.
 
-Usage: fleet_bench.py BUILD [--rows N] [--jobs J] [--hosts H]
+--against OTHER (another build folder, such as one of an earlier version)
+also runs OTHER's varnel-fleet and xargs -P over OTHER's varnel, after the
+runs above, against the same demo hosts.
+
+Usage: fleet_bench.py BUILD [--rows N] [--jobs J] [--hosts H] [--against OTHER]
 """
 import argparse
 import os
@@ -109,6 +113,7 @@ def main():
     ap.add_argument("--rows", type=int, default=10000)
     ap.add_argument("--jobs", type=int, default=200)
     ap.add_argument("--hosts", type=int, default=4)
+    ap.add_argument("--against", help="another build folder whose varnel-fleet and varnel run too")
     a = ap.parse_args()
     build = os.path.abspath(a.build)
     varnel, fleet = os.path.join(build, "varnel"), os.path.join(build, "varnel-fleet")
@@ -151,6 +156,14 @@ def main():
                     [parallel, "--will-cite", "-j", str(a.jobs), "--colsep", " ", expect,
                      os.path.join(scratch, "login.exp"), "{1}", "{2}"],
                     lines("expect", lambda p, o: f"{p} {o}"))
+        if a.against:
+            other = os.path.abspath(a.against)
+            results["other fleet"] = measure(
+                [os.path.join(other, "varnel-fleet"), "--quiet", "-j", str(a.jobs), "-o",
+                 os.path.join(scratch, "other-fleet"), os.path.join(scratch, "inventory.csv"),
+                 os.path.join(scratch, "job.txt")], env=env)
+            results["other xargs"] = measure(["xargs", "-P", str(a.jobs), "-n", "3", os.path.join(other, "varnel")],
+                                             lines("other-xargs", lambda p, o: f"/r:{scratch}/job-{p}.txt /o:{o} /hidden"))
     finally:
         for h in hosts:
             h.kill()
@@ -174,6 +187,16 @@ def main():
                   f"{s / fleet_s:.2f}x speed, {fleet_peak / peak:.2f}x mem")
             print(f"ROW\t    {labels[name]} against xargs -P\t{text(name)}\t{text('xargs')} (xargs -P)\t"
                   f"{base_s / s:.2f}x speed, {peak / base_peak:.2f}x mem")
+
+
+    if a.against:
+        other_s, other_peak, _ = results["other xargs"]
+        print(f"ROW\t    same, {a.against}\t{text('other fleet')}\t{text('other xargs')} (xargs -P)\t"
+              f"{other_s / results['other fleet'][0]:.2f}x speed")
+        print(f"ROW\t    varnel-fleet against {a.against}'s\t{text('fleet')}\t{text('other fleet')}\t"
+              f"{results['other fleet'][0] / fleet_s:.2f}x speed")
+        print(f"ROW\t    xargs -P: varnel against {a.against}'s\t{text('xargs')}\t{text('other xargs')}\t"
+              f"{other_s / base_s:.2f}x speed")
 
 
 if __name__ == "__main__":

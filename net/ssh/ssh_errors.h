@@ -16,6 +16,7 @@ constexpr int32_t ErrSshAuth = 42005;          // every authentication method wa
 constexpr int32_t ErrSshChannel = 42006;       // the server refused the session channel, pty or shell
 constexpr int32_t ErrSshLost = 42007;          // the open session failed (protocol or socket error)
 // 42008 "SSH needs user@name" belongs to the script runner (an SSH line without a user).
+// 42009 "SSH module cannot be loaded: REASON" belongs to the program (app/ssh_loader.h).
 
 // The fixed text of a number ("" for a number not in the range).
 const char* SshErrorText(int32_t number);
