@@ -264,6 +264,41 @@ TEST_F(QtLogViewTest, MovingToA144DpiScreenRedoesTheLayoutInTwips) {
     EXPECT_NEAR(varnel_qt::TwipScale(96).ToTwips(form.width()), width_twips, 15);
 }
 
+// A log box with assistive technology listening: what it announces.
+class ListenedLogView : public LogView {
+public:
+    std::vector<std::string> heard;
+
+protected:
+    bool AssistiveTechnologyListens() const override { return true; }
+    void Announce(QAccessibleEvent* event) override {
+        if (event->type() == QAccessible::TextInserted) {
+            const auto* inserted = static_cast<QAccessibleTextInsertEvent*>(event);
+            heard.push_back("inserted at " + std::to_string(inserted->changePosition()) + ": " +
+                            inserted->textInserted().toStdString());
+        } else if (event->type() == QAccessible::TextCaretMoved) {
+            heard.push_back("caret " + std::to_string(static_cast<QAccessibleTextCursorEvent*>(event)->cursorPosition()));
+        } else if (event->type() == QAccessible::TextSelectionChanged) {
+            const auto* selected = static_cast<QAccessibleTextSelectionEvent*>(event);
+            heard.push_back("selected " + std::to_string(selected->selectionStart()) + "-" +
+                            std::to_string(selected->selectionEnd()));
+        }
+    }
+};
+
+TEST(QtLogViewAnnounceTest, AppendedTextCaretAndSelectionAreAnnounced) {
+    ListenedLogView log;
+    log.resize(400, 200);
+    log.SetText("first line\r\n");
+    log.heard.clear();
+    log.AppendText("second\r\n");
+    log.AppendText("third");
+    QTest::keyClick(&log, Qt::Key_Right, Qt::ShiftModifier);
+    const std::vector<std::string> expected = {"inserted at 12: second\r\n", "inserted at 20: third", "caret 1",
+                                               "selected 0-1"};
+    EXPECT_EQ(log.heard, expected);
+}
+
 TEST_F(QtLogViewTest, EveryControlHasAnAccessibleNameAndDescription) {
     for (const char* name : {"imgLogo", "cmdReadMe", "txtDebug", "Label1", "chkWinsock", "txtInput", "txtWinsock",
                              "cmdComDbg", "cmdScrDbg", "cmdStop"}) {

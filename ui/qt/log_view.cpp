@@ -83,9 +83,9 @@ void LogView::SetText(std::string_view text) {
     goal_column_ = -1;
     verticalScrollBar()->setValue(0);
     Rewrap();
-    if (QAccessible::isActive()) {
+    if (AssistiveTechnologyListens()) {
         QAccessibleTextUpdateEvent event(this, 0, QString(), AccessibleText(store_, 0, store_.Size()));
-        QAccessible::updateAccessibility(&event);
+        Announce(&event);
     }
 }
 
@@ -110,10 +110,10 @@ void LogView::AppendText(std::string_view text) {
     const size_t first_shown = static_cast<size_t>(verticalScrollBar()->value());
     if (rows_before_[old_last] <= first_shown + static_cast<size_t>(PageRows())) viewport()->update();
     // A log announces what it adds, as a read-only text that grows.
-    if (QAccessible::isActive()) {
+    if (AssistiveTechnologyListens()) {
         QAccessibleTextInsertEvent event(this, static_cast<int>(std::min<size_t>(old_size, INT_MAX)),
                                          AccessibleText(store_, old_size, store_.Size()));
-        QAccessible::updateAccessibility(&event);
+        Announce(&event);
     }
 }
 
@@ -241,6 +241,10 @@ QString LogView::SelectedText() const {
 void LogView::CopySelection() const {
     if (anchor_ != caret_) QApplication::clipboard()->setText(SelectedText());
 }
+
+bool LogView::AssistiveTechnologyListens() const { return QAccessible::isActive(); }
+
+void LogView::Announce(QAccessibleEvent* event) { QAccessible::updateAccessibility(event); }
 
 void LogView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);

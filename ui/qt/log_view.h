@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QAccessibleEvent>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -68,6 +69,10 @@ public:
     void Rewrap();
 
 protected:
+    // Whether assistive technology listens, and an event sent to it.
+    virtual bool AssistiveTechnologyListens() const;
+    virtual void Announce(QAccessibleEvent* event);
+
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;

@@ -163,12 +163,12 @@ void LogView::MoveCaret(size_t to, bool extend) {
 }
 
 void LogView::NotifyCaretAndSelection() {
-    if (!QAccessible::isActive()) return;
+    if (!AssistiveTechnologyListens()) return;
     const auto clamp = [](size_t offset) { return static_cast<int>(std::min<size_t>(offset, INT_MAX)); };
     QAccessibleTextCursorEvent moved(this, clamp(caret_));
-    QAccessible::updateAccessibility(&moved);
+    Announce(&moved);
     QAccessibleTextSelectionEvent selected(this, clamp(std::min(anchor_, caret_)), clamp(std::max(anchor_, caret_)));
-    QAccessible::updateAccessibility(&selected);
+    Announce(&selected);
 }
 
 }  // namespace varnel_qt

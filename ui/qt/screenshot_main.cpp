@@ -1,10 +1,13 @@
 // Draws frmMain into PNG files in the given folder, named with the given
 // prefix (default "varnel"): PREFIX-collapsed.png as it opens,
-// PREFIX-expanded.png with the socket debug log shown, and PREFIX-resized.png
-// after the user made the window larger. The boxes are filled through the
-// window's interface with the lines of a short session.
+// PREFIX-expanded.png with the socket debug log shown, PREFIX-resized.png
+// after the user made the window larger and PREFIX-narrow.png at its smallest
+// width (the logs wrapped at words). The boxes are filled through the window's
+// interface with the lines of a short session; part of the session log is
+// selected with the keys, as a user does.
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QPixmap>
 #include <QThread>
 #include <cstdio>
@@ -59,6 +62,14 @@ int main(int argc, char** argv) {
         window.txtWinsock().MoveCaretToEnd();
     }
     window.txtInput().SetText("/r:demo.txt /o:out.txt");
+    // From "script" on the first line to the middle of the third, by keys.
+    auto& log = window.Form().txtDebug();
+    log.setFocus();
+    log.Select(9, 9);
+    for (int key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Right, Qt::Key_Right}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::ShiftModifier);
+        QCoreApplication::sendEvent(&log, &press);
+    }
 
     bool ok = Save(window.Form(), prefix + "-collapsed.png");
     window.SetHeightTwips(varnel_qt::kExpandedTwips);
@@ -68,5 +79,7 @@ int main(int argc, char** argv) {
     window.Form().findChild<QWidget*>("chkWinsock")->setProperty("checked", false);
     window.Form().resize(window.Form().size() * 3 / 2);
     ok = Save(window.Form(), prefix + "-resized.png") && ok;
+    window.Form().resize(window.Form().minimumWidth(), window.Form().height());
+    ok = Save(window.Form(), prefix + "-narrow.png") && ok;
     return ok ? 0 : 1;
 }
