@@ -117,7 +117,7 @@ TEST(TelnetSession, AHostFloodingOptionsWithoutReadingIsEnded) {
     host.Join();
     EXPECT_EQ(r.process.exitStatus, 1) << r.process.err;
     EXPECT_EQ(r.transcript, kHead + "Opening connection\r\n" + Block("banner\r\n") +
-                                "Error 43001\r\nTelnet negotiation answers not read by the host\r\n"
+                                "Error 41001\r\nTelnet negotiation answers not read by the host\r\n"
                                 "Closed connection.\r\n");
     EXPECT_GT(sent, int64_t{48} << 20) << "the refused requests were all taken";
 }

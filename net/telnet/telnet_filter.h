@@ -41,7 +41,7 @@ inline constexpr std::string_view kTerminalType = "VT100";
 // At most this many bytes of answers may wait for a host that does not read
 // them; a host that asks for more is ended with this error.
 constexpr size_t kMaxQueuedAnswers = 64 * 1024;
-constexpr int32_t ErrTelnetAnswersNotRead = 43001;
+constexpr int32_t ErrTelnetAnswersNotRead = 41001;
 inline constexpr const char* kDescAnswersNotRead = "Telnet negotiation answers not read by the host";
 
 class TelnetFilter {
