@@ -47,6 +47,7 @@ const SshModulePlatform& ProgramPlatform() {
         p.post_message = win::PostMessageA;
         p.set_timer = win::SetTimer;
         p.kill_timer = win::KillTimer;
+        p.ioctl_socket = win::ioctlsocket;
         p.watch_descriptor = win::WatchDescriptor;
         p.unwatch_descriptor = win::UnwatchDescriptor;
         return p;

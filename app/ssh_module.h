@@ -12,13 +12,15 @@
 
 #include "platform/fd_watch.h"
 #include "platform/message_window.h"
+#include "platform/winsock.h"
 #include "script/session_events.h"
 #include "script/session_socket.h"
 
 inline constexpr const char* kSshModuleName = "libvarnel-ssh.so";
 
 // What the SSH session needs from the program's platform layer: message
-// windows, their timers and descriptor watches, all of the one event loop.
+// windows, their timers and descriptor watches, all of the one event loop,
+// and the socket query that tells what the peer has not taken yet.
 // The module does not link that layer (a second copy would be a second event
 // loop that nothing runs); the program hands over its own functions.
 struct SshModulePlatform {
@@ -35,6 +37,7 @@ struct SshModulePlatform {
     decltype(&win::KillTimer) kill_timer = nullptr;
     decltype(&win::WatchDescriptor) watch_descriptor = nullptr;
     decltype(&win::UnwatchDescriptor) unwatch_descriptor = nullptr;
+    decltype(&win::ioctlsocket) ioctl_socket = nullptr;  // what the server has not taken yet
 };
 
 // The module's one entry point, looked up with dlsym: the session socket of

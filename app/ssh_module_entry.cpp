@@ -43,6 +43,7 @@ int WatchDescriptor(int fd, HWND hwnd, UINT msg, int32_t events) {
     return g_platform.watch_descriptor(fd, hwnd, msg, events);
 }
 void UnwatchDescriptor(int fd) { g_platform.unwatch_descriptor(fd); }
+int ioctlsocket(SOCKET s, int32_t cmd, uint32_t* argp) { return g_platform.ioctl_socket(s, cmd, argp); }
 
 }  // namespace win
 

@@ -312,6 +312,8 @@ TEST(DemoHost, AClientThatHalfClosesGetsEveryAnswerWhole) {
         kBanner + "Password: \r\nWelcome, admin.\r\n" + kPrompt + Listing(3000000) + kPrompt + "done\r\n" + kPrompt;
     EXPECT_EQ(c.Received().size(), expected.size());
     EXPECT_TRUE(c.Received() == expected);
+}
+
 // Clients that hold a session without using it: one that says nothing, and
 // three that trickle a line that never ends, one byte at a time, faster than
 // the idle limit. Each is closed at its limit (with its log line), and the
