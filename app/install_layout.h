@@ -1,9 +1,10 @@
-// Where the program finds the files that come with it: the window module and
-// the read-me file. One rule for all of them:
+// Where the program finds the files that come with it: the window and SSH
+// modules and the read-me file. One rule for all of them:
 //   1. beside the program, when the file is there (a build folder, or an
 //      install into one folder);
 //   2. otherwise in the installed tree, relative to the program's own folder:
-//      PREFIX/bin/varnel finds PREFIX/lib/varnel/libvarnel-qt.so and
+//      PREFIX/bin/varnel finds PREFIX/lib/varnel/libvarnel-qt.so (and
+//      libvarnel-ssh.so) and
 //      PREFIX/share/doc/varnel/Readme.txt.
 // The program's folder is the folder of the running executable, symbolic
 // links resolved, so the rule holds wherever the tree is unpacked.
