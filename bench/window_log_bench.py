@@ -98,7 +98,7 @@ def main():
         window_idle, hidden_idle = peak_of(label, kinds[2]), peak_of(label, kinds[3])
         per_byte = (window_peak - window_idle) / logged
         hidden_per_byte = (hidden_peak - hidden_idle) / logged
-        name = f"window session log, {a.mb} MB dump" + (f", {label}" if a.before else "")
+        name = f"window log, {a.mb} MB dump, {label}" if a.before else f"window session log, {a.mb} MB dump"
         print(f"ROW\t{name} (time)\t{window_time:.2f} s\t{hidden_time:.2f} s (hidden run)\t"
               f"{window_time / hidden_time:.2f}x\tCPU {cpu_of(label, kinds[0]):.2f} s, hidden "
               f"{cpu_of(label, kinds[1]):.2f} s")
