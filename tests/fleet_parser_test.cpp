@@ -230,7 +230,7 @@ TEST(FleetSummary, TableAndCsv) {
     results[0] = {"sw1", "23", "sw1.txt", 0, "", 0.25, 1234, 1, "", ""};
     results[1] = {"sw,2", "2323", "sw_2.txt", 1, "Error 10061: Connection refused.", 0.0126, 80, 3, "", ""};
     results[2] = {"sw3", "", "sw3.txt", 0, "", 1, 10, 1, "", ""};
-    results[3] = {"a-long-name", "23", "a.txt", kNotStarted, "not started", 0, 0, 0};
+    results[3] = {"a-long-name", "23", "a.txt", kNotStarted, "not started", 0, 0, 0, "", ""};
     EXPECT_EQ(SummaryTable(results, 2.04),
               "status                    hosts\n"
               "- not started                 1\n"

@@ -81,7 +81,7 @@ TEST(OptionForm, OptionsAreRead) {
     EXPECT_TRUE(o.append && o.check && o.quiet && o.window);
     EXPECT_EQ(o.timeout, 7);
     EXPECT_EQ(o.telnet, SessionOptions::Telnet::On);
-    EXPECT_EQ(o.settle, "1.5");
+    EXPECT_EQ(o.settle, 2);  // seconds, a fraction rounded up
     EXPECT_EQ(o.socketLog, "s.log");
     EXPECT_FALSE(o.help || o.version);
 }
@@ -242,9 +242,12 @@ TEST(OptionForm, CheckReportsEveryBadLineWithoutConnecting) {
     const std::string dir = testhost::MakeScratchDir("opt_check");
     const std::string host_line = testhost::HostLine(host.Port());
     WriteFileBytes(dir + "/good.txt", "# fine\r\n\r\n\t" + host_line + "TELNET auto\r\nTIMEOUT 5\r\n"
-                                      "SEND \"x\\n\"\r\nWAIT \"$\"\r\nDELAY 1\r\nSSH a@b 22\r\necho \"done\"\r\n");
+                                      "SEND \"x\\n\"\r\nWAIT \"$\"\r\nDELAY 1\r\nSSH a@b 22\r\necho \"done\"\r\n"
+                                      "SETTLE 2\r\nWAIT \"a#\" OR \"b>\"\r\nON \"--More--\" SEND \" \"\r\nON \"--More--\"\r\n"
+                                      "FAIL \"% Invalid\"\r\nCAPTURE \"c.txt\"\r\nCAPTURE OFF\r\n");
     WriteFileBytes(dir + "/bad.txt", host_line + "#no space\r\nECHO \"open\r\nDELAY 9999999\r\nTIMEOUT x\r\n"
-                                     "TELNET maybe\r\nSSH nobody\r\nSNED \"x\"\r\nECHO \"fine\"\r\n");
+                                     "TELNET maybe\r\nSSH nobody\r\nSNED \"x\"\r\nECHO \"fine\"\r\n"
+                                     "FAIL \"\"\r\nCAPTURE\r\nON \"\" SEND \"y\"\r\n");
     auto good = InFolder(dir, "exec \"$0\" -n good.txt");
     EXPECT_EQ(good.exitStatus, 0);
     EXPECT_EQ(good.err, "");
@@ -259,7 +262,10 @@ TEST(OptionForm, CheckReportsEveryBadLineWithoutConnecting) {
               "bad.txt:5: Error 5: Invalid procedure call or argument\n"
               "bad.txt:6: Error 5: Invalid procedure call or argument\n"
               "bad.txt:7: Error 42008: SSH needs user@name\n"
-              "bad.txt:8: Unrecognised command\n");
+              "bad.txt:8: Unrecognised command\n"
+              "bad.txt:10: Error 5: Invalid procedure call or argument\n"
+              "bad.txt:11: Error 5: Invalid procedure call or argument\n"
+              "bad.txt:12: Error 5: Invalid procedure call or argument\n");
     auto piped = InFolder(dir, "\"$0\" -n - < bad.txt");
     EXPECT_EQ(piped.exitStatus, 1);
     EXPECT_EQ(piped.err.rfind("-:2: Unrecognised command\n", 0), 0u) << piped.err;
