@@ -157,6 +157,8 @@ TEST(TelnetdSession, EveryLineOfALargeLastPasteReachesTheDevice) {
     for (size_t at = joined.find(prompt); at != std::string::npos; at = joined.find(prompt, at + 1)) ++prompts;
     EXPECT_EQ(prompts, 1u + 4096u);   // the one after "configure terminal", then one per line
     EXPECT_NE(r.transcript.find("\r\nEnd of script\r\n"), std::string::npos);
+}
+
 namespace {
 
 const std::string kDeviceShell = std::string(VARNEL_BUILD_DIR) + "/varnel-device-shell";
