@@ -153,8 +153,11 @@ TEST_F(Win32LayerTest, RefusedConnectIsReportedAsFdConnectError) {
     ASSERT_EQ(win::WSAAsyncSelect(client, hwnd_, kMsg, win::FD_CONNECT), 0);
     win::connect(client, &a, sizeof a);
     ASSERT_TRUE(PumpUntil([&] { return Seen(kMsg, client, win::FD_CONNECT); }));
-    for (const auto& m : g_seen)
-        if (m.msg == kMsg) EXPECT_EQ((static_cast<uint32_t>(m.lParam) >> 16), 10061u);
+    for (const auto& m : g_seen) {
+        if (m.msg == kMsg) {
+            EXPECT_EQ((static_cast<uint32_t>(m.lParam) >> 16), 10061u);
+        }
+    }
     win::closesocket(client);
 }
 

@@ -213,7 +213,8 @@ bool QuitRequested() { return S().quit; }
 namespace {
 
 // Dispatches what is queued now: a marker goes to the back of the queue and
-// everything before it is dispatched (nested calls may take the marker).
+// everything before it is dispatched (nested calls may take the marker),
+// then the timers that are due.
 void DispatchPending(bool stopOnQuit) {
     State& s = S();
     const uint64_t seq = ++s.markersPosted;
@@ -225,6 +226,14 @@ void DispatchPending(bool stopOnQuit) {
         MSG m;
         if (!::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) break;
         if (m.message != WM_QUIT) DispatchOne(m);
+    }
+    // WM_TIMER is made only when no posted message waits, so the due timers
+    // come after the marker: one round of them (bounded: a timer of period 0
+    // is due again at once).
+    MSG m;
+    for (int i = 0; i < 64 && !(stopOnQuit && s.quit); ++i) {
+        if (!::PeekMessageA(&m, nullptr, kRealTimerMessage, kRealTimerMessage, PM_REMOVE)) break;
+        DispatchOne(m);
     }
 }
 
