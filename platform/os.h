@@ -12,6 +12,9 @@ namespace os {
 
 // The full path of the running program, "/" as separator; "" when unknown.
 std::string ExecutablePath();
+// The user's home folder ($HOME; on Windows the user profile), "/" as
+// separator; "" when unknown.
+std::string HomeFolder();
 
 // Opens path for appending (write only; created when missing, mode 0666
 // less the umask, or `permissions`). With clear the file starts empty: a

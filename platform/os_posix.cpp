@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 
 namespace os {
 
@@ -36,6 +37,11 @@ std::string ExecutablePath() {
     const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
     if (length <= 0) return std::string();
     return std::string(path, static_cast<size_t>(length));
+}
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    return home != nullptr ? home : "";
 }
 
 int OpenForAppend(const std::string& path, bool clear, bool blocking, int permissions) {

@@ -11,6 +11,7 @@
 #include "net/ssh/ssh_host_keys.h"
 #include "net/ssh/ssh_session_impl.h"
 #include "platform/fd_watch.h"
+#include "platform/os.h"
 #include "platform/winsock.h"
 
 namespace sshnet {
@@ -35,8 +36,7 @@ SshTarget TargetFromEnvironment(const std::string& host, uint16_t port, const st
     t.host = host;
     t.port = port;
     t.user = user;
-    const char* home = std::getenv("HOME");
-    t.keyFolder = std::string(home != nullptr ? home : "") + "/.ssh";
+    t.keyFolder = os::HomeFolder() + "/.ssh";
     const char* file = std::getenv("VARNEL_SSH_KNOWN_HOSTS");
     t.knownHostsFile = file != nullptr && *file != '\0' ? file : t.keyFolder + "/known_hosts";
     const char* strict = std::getenv("VARNEL_SSH_STRICT");

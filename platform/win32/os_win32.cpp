@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 namespace os {
@@ -22,6 +23,14 @@ std::string ExecutablePath() {
     for (char& c : path)
         if (c == '\\') c = '/';
     return path;
+}
+
+std::string HomeFolder() {
+    const char* profile = std::getenv("USERPROFILE");
+    std::string home = profile != nullptr ? profile : "";
+    for (char& c : home)
+        if (c == '\\') c = '/';
+    return home;
 }
 
 int OpenForAppend(const std::string& path, bool clear, bool, int) {
