@@ -7,6 +7,7 @@
 // buffer afterwards. The block therefore lives until the reply arrives; the
 // record is copied into the caller's buffer just before the reply is
 // dispatched, and a cancelled request's reply is dropped there.
+// Descriptor watches are in win32_watch.cpp.
 #include "platform/win32/win32_internal.h"
 
 #include <algorithm>
@@ -17,7 +18,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/fd_watch.h"
 #include "platform/platform_testing.h"
 #include "platform/winsock.h"
 
@@ -39,17 +39,10 @@ struct Lookup {
     std::unique_ptr<char[]> block;  // the real call's, written by the lookup
 };
 
-struct Watch {
-    HWND hwnd = 0;
-    UINT msg = 0;
-    bool armed = false;
-};
-
 struct Sockets {
     std::set<SOCKET> tracked;
     std::unordered_map<SOCKET, Registration> registrations;
     std::unordered_map<HANDLE, Lookup> lookups;
-    std::unordered_map<int, Watch> watches;
     bool loopbackOnly = false;
     int failStartup = 0;
     int failCleanup = 0;
@@ -303,29 +296,6 @@ int WSACancelAsyncRequest(HANDLE asyncTaskHandle) {
     return 0;
 }
 
-int WatchDescriptor(int fd, HWND hwnd, UINT msg, int32_t events) {
-    if (fd < 0) return -1;
-    int32_t real = 0;
-    if (events & FD_READ) real |= FD_READ | FD_OOB | FD_CLOSE;
-    if (events & FD_WRITE) real |= FD_WRITE | FD_CONNECT;
-    Watch& w = K().watches[fd];
-    w.hwnd = hwnd;
-    w.msg = msg;
-    w.armed = real != 0;
-    // Registering again reports the conditions that hold now.
-    const HWND target = real != 0 ? w32::InternalWindow() : 0;
-    if (::WSAAsyncSelect(w32::RealSocket(fd), w32::RealWindow(target), real != 0 ? w32::kWatchMessage : 0, real) != 0)
-        return real != 0 ? -1 : 0;
-    return 0;
-}
-
-void UnwatchDescriptor(int fd) {
-    auto it = K().watches.find(fd);
-    if (it == K().watches.end()) return;
-    ::WSAAsyncSelect(w32::RealSocket(fd), nullptr, 0, 0);
-    K().watches.erase(it);
-}
-
 namespace w32 {
 
 bool TakeLookupReply(HWND hwnd, UINT msg, WPARAM wParam, LPARAM* lParam) {
@@ -341,19 +311,6 @@ bool TakeLookupReply(HWND hwnd, UINT msg, WPARAM wParam, LPARAM* lParam) {
     }
     *lParam = static_cast<LPARAM>(static_cast<uint32_t>(error & 0xFFFF) << 16);
     return true;
-}
-
-void OnWatchReport(WPARAM fd, LPARAM lParam) {
-    auto it = K().watches.find(fd);
-    if (it == K().watches.end() || !it->second.armed) return;
-    const int32_t event = lParam & 0xFFFF;
-    const int32_t error = (static_cast<uint32_t>(lParam) >> 16) & 0xFFFF;
-    int32_t bits = 0;
-    if (event & (FD_READ | FD_OOB | FD_CLOSE)) bits |= FD_READ;
-    if (event & (FD_WRITE | FD_CONNECT)) bits |= FD_WRITE;
-    if (event == FD_CONNECT && error != 0) bits |= FD_READ;
-    it->second.armed = false;
-    CallLayerProc(it->second.hwnd, it->second.msg, fd, bits);
 }
 
 }  // namespace w32
