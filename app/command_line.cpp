@@ -1,8 +1,8 @@
 #include "app/command_line.h"
 
-#include <climits>
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include "platform/os.h"
 
 namespace cmdline {
 
@@ -31,10 +31,8 @@ bool TakeHiddenSwitch(std::string& commandLine) {
 }
 
 std::string ProgramFolder() {
-    char buffer[PATH_MAX + 1];
-    ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
-    if (n <= 0) return ".";
-    std::string exe(buffer, static_cast<size_t>(n));
+    const std::string exe = os::ExecutablePath();
+    if (exe.empty()) return ".";
     size_t slash = exe.rfind('/');
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
@@ -52,11 +50,7 @@ bool IsOrdinaryFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
+bool SameFile(const std::string& a, const std::string& b) { return os::SameFile(a, b); }
 
 std::string UsageText(std::string_view separator) {
     const char* lines[] = {"To run a script use the /r: argument at the command line:",

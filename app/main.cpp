@@ -20,6 +20,7 @@
 #include "app/telnet_session.h"
 #include "app/telnet_socket.h"
 #include "app/window_loader.h"
+#include "platform/os.h"
 #include "platform/vb_error.h"
 #include "script/mod_misc.h"
 #include "script/script_check.h"
@@ -35,8 +36,7 @@ int Run(int argc, char** argv);
 int main(int argc, char** argv) {
     // A broken pipe or a file-size limit is a write failure the program
     // reports, never a reason to die.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
+    os::IgnoreWriteSignals();
     try {
         return Run(argc, argv);
     } catch (const std::bad_alloc&) {

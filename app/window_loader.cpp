@@ -1,11 +1,9 @@
 #include "app/window_loader.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
-#include <climits>
-
 #include "app/install_layout.h"
+#include "platform/os.h"
 
 #ifdef VARNEL_HAVE_PLATFORM
 #include "platform/message_window.h"
@@ -14,10 +12,8 @@
 namespace {
 
 std::string ProgramFolderOfExecutable() {
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return "./";
-    std::string folder(path, static_cast<size_t>(length));
+    const std::string folder = os::ExecutablePath();
+    if (folder.empty()) return "./";
     return folder.substr(0, folder.rfind('/') + 1);
 }
 
@@ -45,14 +41,13 @@ GuiPlatform ProgramGuiPlatform() {
 
 std::unique_ptr<IGuiWindow> LoadGuiWindowFrom(const std::string& modulePath, int* argc, char** argv,
                                               IFormEvents* events, std::string* error) {
+    if (const std::string why = os::WindowUnavailableReason(); !why.empty()) return Fail(error, why);
     if (access(modulePath.c_str(), F_OK) != 0) return Fail(error, modulePath + " is missing");
     // The module stays loaded for the life of the process: Qt cannot be unloaded.
-    void* module = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        const char* why = dlerror();
-        return Fail(error, why != nullptr ? why : modulePath + " cannot be loaded");
-    }
-    auto create = reinterpret_cast<VarnelCreateWindowFn>(dlsym(module, VARNEL_CREATE_WINDOW_SYMBOL));
+    std::string why;
+    void* module = os::LoadModule(modulePath, &why);
+    if (module == nullptr) return Fail(error, why);
+    auto create = reinterpret_cast<VarnelCreateWindowFn>(os::ModuleEntry(module, VARNEL_CREATE_WINDOW_SYMBOL));
     if (create == nullptr)
         return Fail(error, modulePath + " has no entry " + VARNEL_CREATE_WINDOW_SYMBOL);
     std::string reason;

@@ -6,6 +6,10 @@
 // this header except PostMessageA must be called from the program thread.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/real_api.h"  // first: the real headers' macros of the names below go
+#endif
+
 #include <cstdint>
 #include <functional>
 #include <string>

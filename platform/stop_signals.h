@@ -7,11 +7,17 @@
 // handler end the process at once with 128 + its number.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 
 #include "platform/message_window.h"
+
+#if defined(_WIN32) && !defined(SIGHUP)
+// Windows has no hang-up signal: the console's closing stands for it.
+#define SIGHUP 1
+#endif
 
 namespace win {
 

@@ -8,6 +8,10 @@
 // 16-byte IPv4 record: family 2, port in network order, address, 8 zeros.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/win32/real_api.h"  // first: the real headers' macros of the names below go
+#endif
+
 #include <cstdint>
 #include <string>
 
@@ -107,7 +111,7 @@ int getpeername(SOCKET s, SOCKADDR_IN* name, int* namelen);
 int ioctlsocket(SOCKET s, int32_t cmd, uint32_t* argp);
 uint32_t inet_addr(const std::string& dotted);      // INADDR_NONE (0xFFFFFFFF) when not numeric
 std::string inet_ntoa(uint32_t address);             // dotted text of a network-order address
-// Byte order: use the system's htons/ntohs (<arpa/inet.h>); they may be macros.
+// Byte order: use the system's htons/ntohs (platform/byte_order.h); they may be macros.
 int gethostname(char* name, int namelen);
 // Blocking lookup. Returns a record in thread-local storage, or nullptr with
 // the error code set. The local host's own name answers with the addresses of

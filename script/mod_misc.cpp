@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/os.h"
 #include "platform/vb_error.h"
 #include "script/text_search.h"
 
@@ -86,10 +86,7 @@ std::string ReplaceText(std::string_view text, std::string_view find, std::strin
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = os::OpenForReading(path);
     if (fd < 0) ThrowFileError(errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/byte_search.h"
+
 #ifdef __SSE2__
 #include <immintrin.h>
 #endif
@@ -33,7 +35,7 @@ bool FoldedMemmem(std::string_view text, std::string_view find) {
     std::string t(text), f(find);
     for (char& c : t) c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
     for (char& c : f) c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
-    return ::memmem(t.data(), t.size(), f.data(), f.size()) != nullptr;
+    return bytes::Find(t.data(), t.size(), f.data(), f.size()) != nullptr;
 }
 
 // How a byte of the text is compared with a byte c of find: (byte | orBits)
@@ -139,7 +141,7 @@ bool ContainsFolded(std::string_view text, std::string_view find) {
     const size_t n = text.size();
     if (m == 0) return true;
     if (m > n) return false;
-    if (!HasLetter(find)) return ::memmem(text.data(), n, find.data(), m) != nullptr;
+    if (!HasLetter(find)) return bytes::Find(text.data(), n, find.data(), m) != nullptr;
 
     Scan s{reinterpret_cast<const unsigned char*>(text.data()), reinterpret_cast<const unsigned char*>(find.data()),
            n, m, n - m + 1, ByteTest(static_cast<unsigned char>(find[0])),

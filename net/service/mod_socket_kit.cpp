@@ -3,7 +3,6 @@
 // next to the socket object it creates).
 #include "net/service/mod_socket_kit.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "net/service/service_testing.h"
+#include "platform/os.h"
 #include "platform/vb_error.h"
 
 namespace modSocketKit {
@@ -131,8 +131,7 @@ void MirrorLine(const std::string& line) {
         {
             // Opened without blocking, so a FIFO without a reader is skipped
             // instead of stopping the program; writes then block as usual.
-            s.mirrorFd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
-            if (s.mirrorFd >= 0) ::fcntl(s.mirrorFd, F_SETFL, ::fcntl(s.mirrorFd, F_GETFL) & ~O_NONBLOCK);
+            s.mirrorFd = os::OpenForAppend(path, /*clear=*/false, /*blocking=*/true, 0644);
         }
     }
     if (s.mirrorFd < 0) return;

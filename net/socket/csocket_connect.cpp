@@ -1,11 +1,11 @@
 // Connecting and name resolution: getting a platform socket, turning a host
 // and port into a TCP connect or a ready UDP socket, the asynchronous host
 // lookup, and the bind that every connect does first.
-#include <arpa/inet.h>
 
 #include <new>
 
 #include "net/socket/csocket_kit.h"
+#include "platform/byte_order.h"
 #include "platform/vb_error.h"
 
 using modSocketKit::LogScroll;

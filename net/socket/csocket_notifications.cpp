@@ -3,11 +3,11 @@
 // notifications, PostResolution the results of asynchronous host lookups.
 // Both run inside CSocketKit::WndProc, which ends the handling silently when
 // a step fails.
-#include <arpa/inet.h>
 
 #include <string>
 
 #include "net/socket/csocket_kit.h"
+#include "platform/byte_order.h"
 #include "platform/vb_error.h"
 
 using std::to_string;

@@ -1,11 +1,11 @@
 // Binding, listening and accepting: the server side of the object, and the
 // small address routines it shares with the notification handling.
-#include <arpa/inet.h>
 
 #include <set>
 #include <string>
 
 #include "net/socket/csocket_kit.h"
+#include "platform/byte_order.h"
 #include "platform/vb_error.h"
 
 using modSocketKit::LogScroll;

@@ -1,7 +1,6 @@
 #include "net/ssh/ssh_host_keys.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <fstream>
 
 #include "net/ssh/ssh_errors.h"
+#include "platform/os.h"
 
 namespace sshnet {
 namespace {
@@ -42,12 +42,7 @@ HostKeyVerdict Refuse(int32_t number, std::string description = {}) {
 
 }  // namespace
 
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-    const passwd* entry = ::getpwuid(::getuid());
-    if (entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
-    return std::string();
-}
+std::string HomeFolder() { return os::HomeFolder(); }
 
 int32_t CheckKnownHostsFile(const std::string& knownHostsFile) {
     if (knownHostsFile.empty()) return ErrSshKnownHosts;

@@ -11,6 +11,7 @@
 #include "net/ssh/ssh_host_keys.h"
 #include "net/ssh/ssh_session_impl.h"
 #include "platform/fd_watch.h"
+#include "platform/os.h"
 #include "platform/winsock.h"
 
 namespace sshnet {
