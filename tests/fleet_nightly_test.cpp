@@ -134,12 +134,6 @@ TEST(Fleet, ArchiveReportsEachHostAndCommitsNothingWhenNothingChanged) {
 
 namespace {
 
-// Whether this varnel knows CAPTURE (the archive's end-to-end test needs it).
-bool VarnelCaptures(const std::string& dir) {
-    WriteFileBytes(dir + "/probe.txt", "CAPTURE OFF\n");
-    return RunProcess({kVarnel, "/r:" + dir + "/probe.txt", "/o:" + dir + "/probe-out.txt", "/hidden"}).exitStatus == 0;
-}
-
 std::string GitOut(const std::string& repo, std::vector<std::string> args) {
     args.insert(args.begin(), {"/usr/bin/git", "-C", repo});
     ProcessResult r = RunProcess(args);
@@ -153,7 +147,6 @@ std::string GitOut(const std::string& repo, std::vector<std::string> args) {
 // archive; only what changed is committed; a failed host keeps its file.
 TEST(Fleet, ArchiveCommitsEachNightsChangedCaptures) {
     const std::string dir = MakeScratchDir("fleet_archive_nights");
-    if (!VarnelCaptures(dir)) GTEST_SKIP() << "this varnel has no CAPTURE";
     BackgroundProcess demo({kDemoHost});
     const std::string port = demo.FirstLine(), closed = std::to_string(ClosedPort());
     WriteFileBytes(dir + "/job.txt", "HOST %host% %port%\nSEND \"admin\\n\"\nWAIT \"Password:\"\n"
