@@ -157,7 +157,7 @@ const std::string kConfigure = "SEND \"configure terminal\\n\"\r\nWAIT \"(config
 // one of them before the session ends, and the run reports success.
 void LastPasteArrivesWhole(const std::string& name, const Target& target, uint16_t port) {
     const std::string script = target.Start(port) + kConfigure + "SEND \"" + Paste(4096) + "\"\r\n";
-    auto run = testhost::RunHiddenScript(name, script, "", target.env);
+    auto run = testhost::RunHiddenScript(name + "_run", script, "", target.env);
     EXPECT_EQ(run.process.exitStatus, 0) << run.process.err;
     // The prompt after "configure terminal", then one per pasted line.
     EXPECT_EQ(Count(run.transcript, kConfigPrompt), 1u + 4096u);
@@ -172,7 +172,7 @@ void PasteThroughARelayDoesNotStall(const std::string& name, const Target& targe
     ASSERT_NE(relay.Port(), 0);
     const std::string script = target.Start(relay.Port()) + kConfigure + "SEND \"" + Paste(16384) +
                                "end\\n\"\r\nWAIT \"varnel-demo>\"\r\nSEND \"exit\\n\"\r\nWAIT \"Goodbye.\"\r\n";
-    auto run = testhost::RunHiddenScript(name, script, "", target.env);
+    auto run = testhost::RunHiddenScript(name + "_run", script, "", target.env);
     EXPECT_EQ(run.process.exitStatus, 0) << run.process.err;
     EXPECT_EQ(Count(run.transcript, kConfigPrompt), 1u + 16384u);
     EXPECT_EQ(run.transcript.find("Timed out"), std::string::npos);

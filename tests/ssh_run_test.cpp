@@ -263,7 +263,7 @@ TEST(SshRun, SplitPromptAndPagerOfADeviceShellBehindSshd) {
                                "\r\nWAIT \"router1#\"\r\nON \"--More--\" SEND \" \"\r\nCAPTURE \"" + capture +
                                "\"\r\nSEND \"show log\\n\"\r\nWAIT \"router1#\"\r\nCAPTURE OFF\r\n"
                                "SEND \"exit\\n\"\r\nWAIT \"bye\"\r\n";
-    auto run = RunHiddenScript("ssh_run_device", script, "",
+    auto run = RunHiddenScript("ssh_run_device_run", script, "",
                                {"HOME=" + sshd.home(), "VARNEL_SSH_KNOWN_HOSTS", "SSH_AUTH_SOCK", "VARNEL_SSH_STRICT"});
     EXPECT_EQ(run.process.exitStatus, 0) << run.transcript;
     std::string pages;
