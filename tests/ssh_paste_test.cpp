@@ -4,6 +4,7 @@
 // paste followed by a WAIT goes through a relay between the program and the
 // server (which couples the two directions, as socat does) without stalling.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <thread>
@@ -56,9 +58,10 @@ size_t Count(const std::string& transcript, const std::string& what) {
     return count;
 }
 
-// A relay on 127.0.0.1 in front of a server port, for one connection: one
-// thread reads up to 8 KiB from either side and writes all of it to the other
-// before it reads again, so a side that does not read holds up both ways.
+// A relay on 127.0.0.1 in front of a server port, for one connection, as
+// socat relays: one thread that reads a side only while the way to the other
+// side holds less than 8 KiB not yet written, and never blocks in a write.
+// A side that stops reading soon stops the other direction as well.
 class Relay {
 public:
     explicit Relay(uint16_t target) : target_(target) {
@@ -83,28 +86,35 @@ public:
 
 private:
     void Serve() {
-        const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (client < 0) return;
         const int server = testhost::ConnectLoopback(target_);
-        std::vector<char> buf(8192);
-        pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-        while (!stop_ && server >= 0) {
+        if (server >= 0) ::fcntl(server, F_SETFL, ::fcntl(server, F_GETFL) | O_NONBLOCK);
+        const int fd[2] = {client, server};
+        std::string pending[2];   // pending[i]: read from side i, not yet written to the other
+        constexpr size_t kLimit = 8192;
+        bool over = server < 0;
+        while (!stop_ && !over) {
+            pollfd fds[2];
+            for (int i = 0; i < 2; ++i) {
+                fds[i] = {fd[i], 0, 0};
+                if (pending[i].size() < kLimit) fds[i].events |= POLLIN;
+                if (!pending[1 - i].empty()) fds[i].events |= POLLOUT;
+            }
             if (::poll(fds, 2, 200) < 0) break;
-            bool over = false;
             for (int i = 0; i < 2 && !over; ++i) {
-                if (fds[i].revents == 0) continue;
-                const ssize_t n = ::read(fds[i].fd, buf.data(), buf.size());
-                if (n <= 0) {
-                    over = true;
-                    break;
+                if ((fds[i].revents & POLLOUT) != 0) {
+                    const ssize_t w = ::write(fd[i], pending[1 - i].data(), pending[1 - i].size());
+                    if (w > 0) pending[1 - i].erase(0, static_cast<size_t>(w));
+                    if (w < 0 && errno != EAGAIN) over = true;
                 }
-                for (ssize_t done = 0; done < n && !over;) {
-                    const ssize_t w = ::write(fds[1 - i].fd, buf.data() + done, static_cast<size_t>(n - done));
-                    if (w <= 0) over = true;
-                    done += w > 0 ? w : 0;
+                if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && pending[i].size() < kLimit) {
+                    char buf[kLimit];
+                    const ssize_t n = ::read(fd[i], buf, kLimit - pending[i].size());
+                    if (n > 0) pending[i].append(buf, static_cast<size_t>(n));
+                    if (n == 0 || (n < 0 && errno != EAGAIN)) over = true;
                 }
             }
-            if (over) break;
         }
         ::close(client);
         if (server >= 0) ::close(server);

@@ -35,3 +35,6 @@
 #undef SendMessage
 #undef DELETE
 #undef ERROR
+#undef SD_RECEIVE
+#undef SD_SEND
+#undef SD_BOTH
