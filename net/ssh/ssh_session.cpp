@@ -164,6 +164,10 @@ void SshSession::Impl::Pump() {
         if (rc == SSH_ERROR) error = true;
         if (eof || error || incoming.size() == before || incoming.size() >= kReadCap) break;
     }
+    // What the polls handled may have opened the channel's window (a window
+    // adjustment comes as a packet of its own, with no data): write on now,
+    // since no later event may come to do it.
+    if (!out.empty() && !eof && !error && !Flush()) return Fail(ErrSshLost);
     std::string data;
     data.swap(incoming);
     bool capped = data.size() >= kReadCap;
