@@ -49,10 +49,7 @@ public:
     void CloseSck() override { socket_->CloseSck(); }
     int32_t BytesWaitingToSend() const override { return socket_->BytesWaitingToSend(); }
     // A FIN behind the queued bytes; the host's close follows as CloseSck.
-    int32_t BytesInFlight() const override {
-        const int64_t total = int64_t{socket_->BytesWaitingToSend()} + socket_->BytesUnacknowledged();
-        return static_cast<int32_t>(total > INT32_MAX ? INT32_MAX : total);
-    }
+    int32_t BytesInFlight() const override { return socket_->BytesInFlight(); }
     bool HalfClose() override {
         socket_->ShutdownSend();
         return true;

@@ -1,11 +1,10 @@
 #include "fleet/archive.h"
+#include "fleet/inputs.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <unordered_set>
 
 #include "fleet/process.h"
@@ -39,20 +38,11 @@ std::map<std::string, fs::path> FilesUnder(const fs::path& dir) {
     return files;
 }
 
-bool ReadAll(const fs::path& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    text = buffer.str();
-    return !in.bad();
-}
-
 bool SameContents(const fs::path& a, const fs::path& b) {
     std::error_code ec1, ec2;
     if (fs::file_size(a, ec1) != fs::file_size(b, ec2) || ec1 || ec2) return false;
     std::string ta, tb;
-    return ReadAll(a, ta) && ReadAll(b, tb) && ta == tb;
+    return ReadWholeFile(a.string(), ta) && ReadWholeFile(b.string(), tb) && ta == tb;
 }
 
 bool SameFiles(const std::map<std::string, fs::path>& now, const std::map<std::string, fs::path>& before) {

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <utility>
 
 namespace fleet {
@@ -57,6 +59,15 @@ std::string OverwrittenInput(const std::vector<InputFile>& inputs, const std::ve
         }
     }
     return std::string();
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    text = buffer.str();
+    return !in.bad();
 }
 
 }  // namespace fleet

@@ -8,6 +8,9 @@
 
 namespace fleet {
 
+// The whole file at path, in binary; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& text);
+
 struct InputFile {
     std::string what;  // "the inventory", "the script"
     std::string path;

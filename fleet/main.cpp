@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,15 +30,6 @@ namespace fs = std::filesystem;
 int Refuse(const std::string& message) {
     std::fprintf(stderr, "varnel-fleet: %s\n", message.c_str());
     return 2;
-}
-
-bool ReadFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    text = buffer.str();
-    return !in.bad();
 }
 
 // The folder of the running program: varnel lies beside it.
@@ -117,8 +107,8 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
 
     std::string inventoryText, scriptText;
-    if (!ReadFile(options.inventory, inventoryText)) return Refuse("cannot read the inventory " + options.inventory);
-    if (!ReadFile(options.script, scriptText)) return Refuse("cannot read the script " + options.script);
+    if (!fleet::ReadWholeFile(options.inventory, inventoryText)) return Refuse("cannot read the inventory " + options.inventory);
+    if (!fleet::ReadWholeFile(options.script, scriptText)) return Refuse("cannot read the script " + options.script);
     fleet::Inventory inventory;
     if (!fleet::ParseInventory(inventoryText, inventory, error)) return Refuse(options.inventory + ": " + error);
     if (scriptText.empty()) return Refuse(options.script + ": the script is empty");

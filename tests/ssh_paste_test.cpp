@@ -26,15 +26,6 @@ namespace {
 
 const std::string kConfigPrompt = "varnel-demo(config)# ";
 
-#define START_SSHD_OR_SKIP(peer)                                                   \
-    do {                                                                           \
-        std::string whyNot;                                                        \
-        if (!(peer).Start(whyNot)) {                                               \
-            if (testhost::MustNotSkip()) FAIL() << "sshd cannot run: " << whyNot;  \
-            GTEST_SKIP() << "sshd cannot run: " << whyNot;                         \
-        }                                                                          \
-    } while (0)
-
 // lines configuration lines of 64 bytes each on the wire (62 + CR LF), as
 // the text of a SEND.
 std::string Paste(int lines) {

@@ -24,15 +24,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-#define START_SSHD_OR_SKIP(peer)                                                   \
-    do {                                                                           \
-        std::string whyNot;                                                        \
-        if (!(peer).Start(whyNot)) {                                               \
-            if (testhost::MustNotSkip()) FAIL() << "sshd cannot run: " << whyNot;  \
-            GTEST_SKIP() << "sshd cannot run: " << whyNot;                         \
-        }                                                                          \
-    } while (0)
-
 // Notices are counted without their text, sends not at all.
 struct Recorder : testhost::SshRecorder {
     void SshNotice(const std::string&) override { events.push_back("notice"); }

@@ -74,6 +74,11 @@ int32_t CSocketKit::BytesUnacknowledged() const {
     return static_cast<int32_t>(count > INT32_MAX ? INT32_MAX : count);
 }
 
+int32_t CSocketKit::BytesInFlight() const {
+    const int64_t total = int64_t{BytesWaitingToSend()} + BytesUnacknowledged();
+    return static_cast<int32_t>(total > INT32_MAX ? INT32_MAX : total);
+}
+
 void CSocketKit::DestroySocket() {
     if (socketHandle_ == win::INVALID_SOCKET) return;
     ForgetAcceptPause(socketHandle_);

@@ -149,6 +149,9 @@ public:
     // Bytes handed to the platform that the peer has not acknowledged yet (0
     // when unknown or not a TCP connection).
     int32_t BytesUnacknowledged() const;
+    // Bytes handed to SendData that the peer has not acknowledged yet: still
+    // queued here, or handed to the platform (at most INT32_MAX).
+    int32_t BytesInFlight() const;
 
 private:
     CSocketKit();

@@ -57,3 +57,14 @@ private:
 bool MustNotSkip();
 
 }  // namespace testhost
+
+// In a GoogleTest test: starts the peer, or fails (CI=true) or skips the test
+// with the reason when sshd cannot run here.
+#define START_SSHD_OR_SKIP(peer)                                                   \
+    do {                                                                           \
+        std::string whyNot;                                                        \
+        if (!(peer).Start(whyNot)) {                                               \
+            if (testhost::MustNotSkip()) FAIL() << "sshd cannot run: " << whyNot;  \
+            GTEST_SKIP() << "sshd cannot run: " << whyNot;                         \
+        }                                                                          \
+    } while (0)
