@@ -1,5 +1,4 @@
 // varnel: runs a script against a host over a raw TCP connection.
-#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -91,17 +90,9 @@ bool ReadSettleVariable(int32_t& settleMs) {
 
 // The whole of standard input; false with the reason when it cannot be read.
 bool ReadStandardInput(std::string& text, std::string& error) {
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n == 0) return true;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = std::strerror(errno);
-            return false;
-        }
-        text.append(buffer, static_cast<size_t>(n));
-    }
+    const int failure = os::ReadToEnd(0, text);
+    if (failure != 0) error = std::strerror(failure);
+    return failure == 0;
 }
 
 // --check: every line the runner would not run, as SCRIPT:LINE: message.
@@ -130,7 +121,7 @@ int RunOptionForm(int argc, char** argv) {
     }
     // The socket log is opened where the program reads VARNEL_SOCKET_LOG: the
     // option sets that variable before anything starts.
-    if (options.socketLog) ::setenv("VARNEL_SOCKET_LOG", options.socketLog->c_str(), 1);
+    if (options.socketLog) os::SetVariable("VARNEL_SOCKET_LOG", *options.socketLog);
 
     Launch launch;
     if (options.timeout) {

@@ -1,14 +1,12 @@
 #include "app/ssh_loader.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
+#include <filesystem>
 #include <map>
 
 #include "app/install_layout.h"
 #include "app/placeholder_socket.h"
 #include "app/ssh_module.h"
+#include "platform/os.h"
 #include "platform/vb_error.h"
 
 namespace {
@@ -27,11 +25,9 @@ private:
 };
 
 std::string ProgramFolderOfExecutable() {
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return "./";
-    std::string folder(path, static_cast<size_t>(length));
-    return folder.substr(0, folder.rfind('/') + 1);
+    const std::string path = os::ExecutablePath();
+    if (path.empty()) return "./";
+    return path.substr(0, path.rfind('/') + 1);
 }
 
 const SshModulePlatform& ProgramPlatform() {
@@ -59,18 +55,15 @@ const SshModulePlatform& ProgramPlatform() {
 VarnelCreateSshSocketFn LoadEntry(const std::string& modulePath, std::string* reason) {
     static std::map<std::string, VarnelCreateSshSocketFn> loaded;
     if (auto it = loaded.find(modulePath); it != loaded.end()) return it->second;
-    if (access(modulePath.c_str(), F_OK) != 0) {
+    std::error_code ec;
+    if (!std::filesystem::exists(modulePath, ec)) {
         *reason = modulePath + " is missing";
         return nullptr;
     }
     // Never unloaded: libcrypto keeps handlers registered for the process's exit.
-    void* module = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        const char* why = dlerror();
-        *reason = why != nullptr ? why : modulePath + " cannot be loaded";
-        return nullptr;
-    }
-    auto entry = reinterpret_cast<VarnelCreateSshSocketFn>(dlsym(module, VARNEL_CREATE_SSH_SOCKET_SYMBOL));
+    void* module = os::LoadModule(modulePath, reason);
+    if (module == nullptr) return nullptr;
+    auto entry = reinterpret_cast<VarnelCreateSshSocketFn>(os::ModuleEntry(module, VARNEL_CREATE_SSH_SOCKET_SYMBOL));
     if (entry == nullptr) {
         *reason = modulePath + " has no entry " + VARNEL_CREATE_SSH_SOCKET_SYMBOL;
         return nullptr;

@@ -1,6 +1,6 @@
-// The SSH session lives in a separately built module (libvarnel-ssh.so: net/ssh
-// and the SSH session socket) that the program loads only when a script opens
-// an SSH session. libssh, libcrypto and the libraries they pull in take most
+// The SSH session lives in a separately built module (libvarnel-ssh.so, on
+// Windows libvarnel-ssh.dll: net/ssh and the SSH session socket) that the
+// program loads only when a script opens an SSH session. libssh, libcrypto and the libraries they pull in take most
 // of a start-up to load and relocate; runs without an SSH line never load them.
 // The module lies next to the executable in a build folder and in
 // PREFIX/lib/varnel/ when installed (install_layout.h).
@@ -12,11 +12,12 @@
 
 #include "platform/fd_watch.h"
 #include "platform/message_window.h"
+#include "platform/os.h"
 #include "platform/winsock.h"
 #include "script/session_events.h"
 #include "script/session_socket.h"
 
-inline constexpr const char* kSshModuleName = "libvarnel-ssh.so";
+inline const std::string kSshModuleName = os::ModuleFileName("varnel-ssh");
 
 // What the SSH session needs from the program's platform layer: message
 // windows, their timers and descriptor watches, all of the one event loop,

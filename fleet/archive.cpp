@@ -2,6 +2,8 @@
 #include "fleet/inputs.h"
 
 #include <algorithm>
+#include <cctype>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -26,14 +28,23 @@ std::string PlainName(const std::string& text) {
     return base;
 }
 
+bool GitPart(std::string part) {
+    for (char& c : part) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return part == ".git";
+}
+
 // The regular files under dir, by path relative to it (none when dir is missing).
 std::map<std::string, fs::path> FilesUnder(const fs::path& dir) {
     std::map<std::string, fs::path> files;
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) return files;
     for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->is_regular_file(ec) && !it->is_symlink(ec))
-            files.emplace(it->path().lexically_relative(dir).string(), it->path());
+        if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
+        const fs::path relative = it->path().lexically_relative(dir);
+        // git keeps no path with a ".git" part: such a file is left out.
+        bool gitPart = false;
+        for (const fs::path& part : relative) gitPart = gitPart || GitPart(part.string());
+        if (!gitPart) files.emplace(relative.string(), it->path());
     }
     return files;
 }
@@ -49,22 +60,6 @@ bool SameFiles(const std::map<std::string, fs::path>& now, const std::map<std::s
     if (now.size() != before.size()) return false;
     for (auto a = now.begin(), b = before.begin(); a != now.end(); ++a, ++b) {
         if (a->first != b->first || !SameContents(a->second, b->second)) return false;
-    }
-    return true;
-}
-
-// Replaces the folder target with copies of files (target removed when there are none).
-bool ReplaceFolder(const fs::path& target, const std::map<std::string, fs::path>& files, std::string& error) {
-    std::error_code ec;
-    fs::remove_all(target, ec);
-    for (const auto& [relative, source] : files) {
-        const fs::path to = target / relative;
-        fs::create_directories(to.parent_path(), ec);
-        if (!ec) fs::copy_file(source, to, fs::copy_options::overwrite_existing, ec);
-        if (ec) {
-            error = "cannot copy " + source.string() + " to " + to.string() + ": " + ec.message();
-            return false;
-        }
     }
     return true;
 }
@@ -138,42 +133,123 @@ std::string CommitMessage(const std::vector<ArchiveHost>& hosts, const std::vect
     return text;
 }
 
+namespace {
+
+// A host whose folder the new commit replaces, with the files it gets.
+struct Replaced {
+    std::string name;
+    bool existed;
+    std::map<std::string, fs::path> files;
+};
+
+// A path for git fast-import: always quoted, so that no byte of it can end a line.
+std::string QuotedPath(const std::string& path) {
+    std::string out = "\"";
+    for (unsigned char c : path) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7f) {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "\\%03o", c);
+            out += octal;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string DataCommand(const std::string& bytes) {
+    return "data " + std::to_string(bytes.size()) + "\n" + bytes + "\n";
+}
+
+// Makes the commit with git fast-import, the contents read one file at a
+// time as git takes them: every object of the commit goes into one pack,
+// where git add and git commit would write a file for each blob and folder.
+// The index and the working tree then follow the new commit.
+bool CommitReplaced(const std::string& repo, const std::string& message, const std::vector<Replaced>& replaced,
+                    ArchiveResult& result) {
+    ProcessOutput branch = Git(repo, {"symbolic-ref", "-q", "HEAD"});
+    if (branch.status != 0) {
+        result.error = "the archive " + repo + " is not on a branch (its HEAD is detached)";
+        return false;
+    }
+    ProcessOutput parent = Git(repo, {"rev-parse", "-q", "--verify", "HEAD^{commit}"});
+    // A machine with no git identity still gets its commits.
+    ProcessOutput ident = Git(repo, {"var", "GIT_COMMITTER_IDENT"});
+    if (ident.status != 0)
+        ident.output = "varnel-fleet <varnel-fleet@localhost> " + std::to_string(std::time(nullptr)) + " +0000";
+    std::string header = "commit " + Trimmed(branch.output) + "\ncommitter " + Trimmed(ident.output) + "\n" +
+                         DataCommand(message);
+    if (parent.status == 0) header += "from " + Trimmed(parent.output) + "\n";
+    for (const Replaced& host : replaced) {
+        if (host.existed) header += "D " + QuotedPath(host.name) + "\n";
+    }
+    size_t hostIndex = 0;
+    auto file = replaced.empty() ? std::map<std::string, fs::path>::const_iterator() : replaced[0].files.begin();
+    bool started = false;
+    std::string readError;
+    const auto feed = [&](std::string& piece) {
+        if (!started) {
+            started = true;
+            piece = header;
+            return true;
+        }
+        while (hostIndex < replaced.size() && file == replaced[hostIndex].files.end()) {
+            if (++hostIndex < replaced.size()) file = replaced[hostIndex].files.begin();
+        }
+        if (hostIndex == replaced.size()) return false;
+        const auto& [relative, source] = *file++;
+        std::string bytes;
+        if (!ReadWholeFile(source.string(), bytes)) {
+            readError = "cannot read " + source.string();
+            return false;  // the stream ends inside the commit: git makes none
+        }
+        std::error_code ec;
+        const bool executable = (fs::status(source, ec).permissions() & fs::perms::owner_exec) != fs::perms::none;
+        piece = std::string("M ") + (executable ? "100755" : "100644") + " inline " +
+                QuotedPath(replaced[hostIndex].name + "/" + relative) + "\n" + DataCommand(bytes);
+        return true;
+    };
+    ProcessOutput imported = RunProgram({"git", "-C", repo, "fast-import", "--quiet", "--depth=0"}, feed);
+    if (!readError.empty() || imported.status != 0) {
+        result.error = readError.empty() ? "git fast-import in " + repo + " failed: " + Trimmed(imported.output)
+                                         : readError;
+        return false;
+    }
+    // The replaced folders go first, with whatever untracked files they held;
+    // git then writes every file the new commit has and the index does not.
+    std::error_code ec;
+    for (const Replaced& host : replaced) fs::remove_all(fs::path(repo) / host.name, ec);
+    ProcessOutput checkout = Git(repo, {"read-tree", "--reset", "-u", "HEAD"});
+    if (checkout.status != 0) {
+        result.error = "git read-tree in " + repo + " failed: " + Trimmed(checkout.output);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ArchiveRun(const std::string& repo, const std::vector<ArchiveHost>& hosts, ArchiveResult& result) {
     result = ArchiveResult();
-    std::string paths;  // the changed folders, NUL-separated, for git add
+    std::vector<Replaced> replaced;
     for (const ArchiveHost& host : hosts) {
         Change change = Change::kFailed;
         if (host.succeeded) {
-            const fs::path target = fs::path(repo) / host.name;
-            const auto now = FilesUnder(host.workDir);
-            const auto before = FilesUnder(target);
+            auto now = FilesUnder(host.workDir);
+            const auto before = FilesUnder(fs::path(repo) / host.name);
             change = SameFiles(now, before) ? Change::kSame : before.empty() ? Change::kNew : Change::kChanged;
-            if (change != Change::kSame) {
-                if (!ReplaceFolder(target, now, result.error)) return false;
-                paths += host.name;
-                paths.push_back('\0');
-            }
+            if (change != Change::kSame) replaced.push_back({host.name, change == Change::kChanged, std::move(now)});
         }
         result.changes.push_back(change);
         result.changed += change == Change::kChanged;
         result.added += change == Change::kNew;
         result.failed += change == Change::kFailed;
     }
-    if (paths.empty()) return true;
-    ProcessOutput add = Git(repo, {"add", "-A", "--pathspec-from-file=-", "--pathspec-file-nul"}, paths);
-    if (add.status != 0) {
-        result.error = "git add in " + repo + " failed: " + Trimmed(add.output);
-        return false;
-    }
-    // A machine with no git identity still gets its commits.
-    std::vector<std::string> commit = {"commit", "-q", "--no-verify", "-F", "-"};
-    if (Git(repo, {"config", "user.email"}).status != 0)
-        commit.insert(commit.begin(), {"-c", "user.name=varnel-fleet", "-c", "user.email=varnel-fleet@localhost"});
-    ProcessOutput made = Git(repo, commit, CommitMessage(hosts, result.changes));
-    if (made.status != 0) {
-        result.error = "git commit in " + repo + " failed: " + Trimmed(made.output);
-        return false;
-    }
+    if (replaced.empty()) return true;
+    if (!CommitReplaced(repo, CommitMessage(hosts, result.changes), replaced, result)) return false;
     result.committed = true;
     result.diffStat = Trimmed(Git(repo, {"show", "--stat", "--format=", "HEAD"}).output);
     return true;

@@ -8,12 +8,23 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 
 extern char** environ;
 
 namespace fleet {
 
 ProcessOutput RunProgram(const std::vector<std::string>& argv, const std::string& input) {
+    bool given = false;
+    return RunProgram(argv, [&](std::string& more) {
+        if (given) return false;
+        more = input;
+        given = true;
+        return !input.empty();
+    });
+}
+
+ProcessOutput RunProgram(const std::vector<std::string>& argv, const std::function<bool(std::string&)>& feed) {
     ProcessOutput result;
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0) return result;
@@ -51,15 +62,23 @@ ProcessOutput RunProgram(const std::vector<std::string>& argv, const std::string
         return result;
     }
     // Input and output at once: a program that answers while it reads must
-    // never find both pipes full.
+    // never find both pipes full. The input comes piece by piece from feed,
+    // asked for the next piece only once the last one is written.
     int writeFd = in[1];
+    std::string piece;
     size_t written = 0;
-    if (input.empty()) {
-        ::close(writeFd);
-        writeFd = -1;
-    } else {
-        ::fcntl(writeFd, F_SETFL, O_NONBLOCK);
-    }
+    bool more = true;
+    const auto nextPiece = [&] {
+        piece.clear();
+        written = 0;
+        if (more) more = feed(piece);
+        if (!more && piece.empty()) {
+            ::close(writeFd);
+            writeFd = -1;
+        }
+    };
+    ::fcntl(writeFd, F_SETFL, O_NONBLOCK);
+    nextPiece();
     char buffer[65536];
     for (;;) {
         pollfd fds[2] = {{out[0], POLLIN, 0}, {writeFd, POLLOUT, 0}};
@@ -68,11 +87,13 @@ ProcessOutput RunProgram(const std::vector<std::string>& argv, const std::string
             break;
         }
         if (writeFd >= 0 && fds[1].revents != 0) {
-            ssize_t n = ::write(writeFd, input.data() + written, input.size() - written);
+            ssize_t n = piece.empty() ? 0 : ::write(writeFd, piece.data() + written, piece.size() - written);
             if (n > 0) written += static_cast<size_t>(n);
-            if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == input.size()) {
+            if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 ::close(writeFd);
                 writeFd = -1;
+            } else if (written == piece.size()) {
+                nextPiece();
             }
         }
         if (fds[0].revents != 0) {

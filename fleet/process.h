@@ -1,6 +1,7 @@
 // Runs a program to its end without a shell: the fleet's way of calling git.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,5 +15,10 @@ struct ProcessOutput {
 // Starts argv[0] (looked up in PATH), writes input to its standard input,
 // collects what it writes and waits for it, in this process's environment.
 ProcessOutput RunProgram(const std::vector<std::string>& argv, const std::string& input = std::string());
+
+// The same with the input made as it is written: feed puts the next piece in
+// its argument and returns false once there is no more (a last piece may come
+// with that false). A program that stops reading gets no more of it.
+ProcessOutput RunProgram(const std::vector<std::string>& argv, const std::function<bool(std::string&)>& feed);
 
 }  // namespace fleet

@@ -5,9 +5,12 @@
 # for reproducible builds that names this folder) is left out so that every
 # checkout shares one compiler cache. Debug and sanitizer builds go
 # without: _FORTIFY_SOURCE needs optimisation, and the sanitizers check more.
+# The Windows build goes without too: these are flags for ELF programs, and
+# mingw-w64's linker already makes the program relocatable with a
+# non-executable stack (--dynamicbase, --nxcompat).
 option(VARNEL_HARDENING "Build with Debian's hardening flags (dpkg-buildflags)" ON)
 find_program(VARNEL_DPKG_BUILDFLAGS dpkg-buildflags)
-if(VARNEL_HARDENING AND VARNEL_DPKG_BUILDFLAGS AND NOT VARNEL_SANITIZE AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+if(VARNEL_HARDENING AND VARNEL_DPKG_BUILDFLAGS AND NOT VARNEL_SANITIZE AND NOT WIN32 AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
   set(VARNEL_HARDENING_FLAGS)
   foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
     execute_process(

@@ -24,16 +24,27 @@ std::string HomeFolder();
 int OpenForAppend(const std::string& path, bool clear, bool blocking, int permissions = 0666);
 // Opens path for reading. Returns the descriptor, or -1 with errno set.
 int OpenForReading(const std::string& path);
+// Opens path for reading without ever waiting (a FIFO with no writer) or
+// taking a terminal: for a look at what kind of file it is.
+int OpenToInspect(const std::string& path);
+// Appends everything fd gives up to its end to text (in binary mode).
+// Returns 0 or the errno of the failure.
+int ReadToEnd(int fd, std::string& text);
 // Writes first and then second as one append where the system allows it,
 // waiting when a pipe is full. Returns 0 or the errno of the failure.
 int WriteParts(int fd, std::string_view first, std::string_view second);
 
 // Why this build cannot show a window at all, or "" when it can.
 std::string WindowUnavailableReason();
+// The file name of the module NAME: "libNAME.so" (on Windows "libNAME.dll").
+std::string ModuleFileName(const std::string& name);
 // Loads a module for the life of the process; nullptr (error set) on failure.
 void* LoadModule(const std::string& path, std::string* error);
 // The address of a module's entry point, or nullptr.
 void* ModuleEntry(void* module, const char* name);
+
+// Sets the environment variable name to value for this process and its children.
+void SetVariable(const std::string& name, const std::string& value);
 
 // A broken pipe or a file-size limit becomes a write error, never the end of the program.
 void IgnoreWriteSignals();

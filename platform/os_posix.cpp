@@ -67,6 +67,27 @@ int OpenForReading(const std::string& path) {
     return fd;
 }
 
+int OpenToInspect(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int ReadToEnd(int fd, std::string& text) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) return 0;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
 // Writes every part; EAGAIN (a full pipe opened without blocking) waits
 // until the reader has taken some.
 int WriteParts(int fd, std::string_view first, std::string_view second) {
@@ -102,6 +123,8 @@ int WriteParts(int fd, std::string_view first, std::string_view second) {
 
 std::string WindowUnavailableReason() { return std::string(); }
 
+std::string ModuleFileName(const std::string& name) { return "lib" + name + ".so"; }
+
 void* LoadModule(const std::string& path, std::string* error) {
     void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr && error != nullptr) {
@@ -112,6 +135,8 @@ void* LoadModule(const std::string& path, std::string* error) {
 }
 
 void* ModuleEntry(void* module, const char* name) { return ::dlsym(module, name); }
+
+void SetVariable(const std::string& name, const std::string& value) { ::setenv(name.c_str(), value.c_str(), 1); }
 
 void IgnoreWriteSignals() {
     std::signal(SIGPIPE, SIG_IGN);

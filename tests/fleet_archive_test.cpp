@@ -56,10 +56,12 @@ TEST(FleetArchive, EachRoundCommitsOnlyWhatChanged) {
     const std::vector<Round> rounds = {
         {{{"r1", true, {{"config.txt", "hostname r1\r\n"}}},
           {"r2", true, {{"config.txt", "hostname r2\r\n"}, {"sub/version.txt", "1.0\n"}}},
-          {"r3", true, {{"config.txt", "hostname r3\r\n"}}}},
-         {"new", "new", "new"},
-         "varnel-fleet: 0 hosts changed, 3 new, 0 failed\n\nnew:\n  r1\n  r2\n  r3\n",
-         "r1/config.txt\nr2/config.txt\nr2/sub/version.txt\nr3/config.txt\n"},
+          {"r3", true, {{"config.txt", "hostname r3\r\n"}}},
+          // Any name a file system allows, but nothing git keeps no path for.
+          {"r4", true, {{"a \"quoted\"\nname.txt", "x\n"}, {".git/config", "[core]\n"}, {"s/.Git/x", "y"}}}},
+         {"new", "new", "new", "new"},
+         "varnel-fleet: 0 hosts changed, 4 new, 0 failed\n\nnew:\n  r1\n  r2\n  r3\n  r4\n",
+         "r1/config.txt\nr2/config.txt\nr2/sub/version.txt\nr3/config.txt\n\"r4/a \\\"quoted\\\"\\nname.txt\"\n"},
         // r2 answers differently; r3 fails halfway: its previous file stays.
         {{{"r1", true, {{"config.txt", "hostname r1\r\n"}}},
           {"r2", true, {{"config.txt", "hostname r2\r\nvlan 7\r\n"}, {"sub/version.txt", "1.0\n"}}},
@@ -110,7 +112,9 @@ TEST(FleetArchive, EachRoundCommitsOnlyWhatChanged) {
     }
     // The failed round left r3's file as it was before it.
     EXPECT_EQ(ReadFileBytes(repo + "/r3/config.txt"), "hostname r3\r\n");
+    EXPECT_EQ(ReadFileBytes(repo + "/r4/a \"quoted\"\nname.txt"), "x\n");
     EXPECT_EQ(Git(repo, {"status", "--porcelain"}), "");
+    EXPECT_EQ(Git(repo, {"fsck", "--strict", "--no-progress"}), "");
 }
 
 TEST(FleetArchive, RefusesAFolderThatIsNotARepository) {

@@ -1,9 +1,10 @@
-# Copies the DLLs that PROGRAM imports, and the DLLs those import, from
-# FOLDERS into PROGRAM's folder. A DLL found in none of FOLDERS is a system
+# Copies the DLLs that PROGRAMS (a program and its modules, in one folder)
+# import, and the DLLs those import, from FOLDERS into that folder. A DLL found in none of FOLDERS is a system
 # DLL and is skipped. Run with cmake -P (see windows/CMakeLists.txt).
 cmake_policy(SET CMP0057 NEW)
-get_filename_component(target_dir "${PROGRAM}" DIRECTORY)
-set(queue "${PROGRAM}")
+list(GET PROGRAMS 0 first)
+get_filename_component(target_dir "${first}" DIRECTORY)
+set(queue ${PROGRAMS})
 set(seen "")
 while(queue)
   list(POP_FRONT queue file)

@@ -1,6 +1,5 @@
 #include "net/ssh/ssh_host_keys.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,7 +45,7 @@ std::string HomeFolder() { return os::HomeFolder(); }
 
 int32_t CheckKnownHostsFile(const std::string& knownHostsFile) {
     if (knownHostsFile.empty()) return ErrSshKnownHosts;
-    const int fd = ::open(knownHostsFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = os::OpenToInspect(knownHostsFile);
     if (fd < 0) return errno == ENOENT ? 0 : ErrSshKnownHosts;
     struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);

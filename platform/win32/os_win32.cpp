@@ -45,6 +45,20 @@ int OpenForReading(const std::string& path) {
     return ::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 
+// Opening a file here never waits for a writer nor takes a console.
+int OpenToInspect(const std::string& path) { return OpenForReading(path); }
+
+int ReadToEnd(int fd, std::string& text) {
+    ::_setmode(fd, _O_BINARY);  // a text-mode read would stop at Ctrl-Z and drop CRs
+    char buffer[65536];
+    for (;;) {
+        const int n = ::_read(fd, buffer, sizeof buffer);
+        if (n == 0) return 0;
+        if (n < 0) return errno;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
 // One write for both parts, so that an appended line arrives whole.
 int WriteParts(int fd, std::string_view first, std::string_view second) {
     std::string both;
@@ -65,6 +79,8 @@ int WriteParts(int fd, std::string_view first, std::string_view second) {
 
 std::string WindowUnavailableReason() { return "there is no window on Windows yet: run the script with /hidden"; }
 
+std::string ModuleFileName(const std::string& name) { return "lib" + name + ".dll"; }
+
 void* LoadModule(const std::string& path, std::string* error) {
     ::HMODULE module = ::LoadLibraryA(path.c_str());
     if (module == nullptr && error != nullptr)
@@ -74,6 +90,10 @@ void* LoadModule(const std::string& path, std::string* error) {
 
 void* ModuleEntry(void* module, const char* name) {
     return reinterpret_cast<void*>(::GetProcAddress(static_cast<::HMODULE>(module), name));
+}
+
+void SetVariable(const std::string& name, const std::string& value) {
+    ::_putenv_s(name.c_str(), value.c_str());
 }
 
 // Windows raises no signal for a broken pipe or a file-size limit.

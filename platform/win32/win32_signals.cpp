@@ -29,12 +29,17 @@ int SignalOf(DWORD type) {
     }
 }
 
-BOOL WINAPI OnControlEvent(DWORD type) {
-    const int signo = SignalOf(type);
-    if (g_watched.count(signo) == 0) return FALSE;
+// Hands a watched signal to the loop; false when signo is not watched.
+bool Deliver(int signo) {
+    if (g_watched.count(signo) == 0) return false;
     if (g_arrived[signo].exchange(true)) ::ExitProcess(128 + signo);
     ::SetEvent(g_pending);
     ::PostMessageA(w32::RealWindow(g_window.load()), g_message.load(), static_cast<::WPARAM>(signo), 0);
+    return true;
+}
+
+BOOL WINAPI OnControlEvent(DWORD type) {
+    if (!Deliver(SignalOf(type))) return FALSE;
     // After a closing console the process ends when the handler returns:
     // give the program time to stop and write its last lines first.
     if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) ::Sleep(4500);
@@ -59,6 +64,17 @@ bool WatchStopSignals(HWND hwnd, UINT msg, std::initializer_list<int> signals, s
         return false;
     }
     return true;
+}
+
+// The parent's end is waited for on a thread of the system's pool.
+void StopWithParent(long parent, int signo) {
+    ::HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(parent));
+    ::HANDLE wait = nullptr;
+    const auto onEnd = [](void* context, BOOLEAN) { Deliver(static_cast<int>(reinterpret_cast<intptr_t>(context))); };
+    if (process == nullptr || !::RegisterWaitForSingleObject(&wait, process, onEnd, reinterpret_cast<void*>(
+                                                                 static_cast<intptr_t>(signo)),
+                                                             INFINITE, WT_EXECUTEONLYONCE))
+        Deliver(signo);
 }
 
 bool SleepUnlessStopSignal(uint32_t milliseconds) {
