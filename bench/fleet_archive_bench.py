@@ -7,7 +7,10 @@ archive step (comparing the captured files, copying the changed ones, git
 add and commit), as the fleet reports it, against the whole run's wall time;
 and, as a baseline for the whole, the same run without --archive first.
 
-Usage: fleet_archive_bench.py BUILD [--rows N] [--jobs J] [--hosts H]
+With --before OTHER_BUILD, the same two runs with that build's varnel-fleet
+into a repository of their own, for the archive step's time before and after.
+
+Usage: fleet_archive_bench.py BUILD [--rows N] [--jobs J] [--hosts H] [--before OTHER_BUILD]
 """
 import argparse
 import os
@@ -57,6 +60,7 @@ def main():
     ap.add_argument("--rows", type=int, default=10000)
     ap.add_argument("--jobs", type=int, default=200)
     ap.add_argument("--hosts", type=int, default=4)
+    ap.add_argument("--before", help="another build whose varnel-fleet is measured the same way")
     a = ap.parse_args()
     build = os.path.abspath(a.build)
     fleet = os.path.join(build, "varnel-fleet")
@@ -73,19 +77,30 @@ def main():
         changed = set(range(0, a.rows, 100))  # 1 %
         write_inventory(inventory, ports, a.rows, set())
         plain, _ = run_fleet(fleet, ["-j", str(a.jobs), "-o", os.path.join(scratch, "plain"), inventory, job], env)
-        for label, which in (("all new", set()), ("1 % changed", changed)):
-            write_inventory(inventory, ports, a.rows, which)
-            seconds, m = run_fleet(fleet, ["-j", str(a.jobs), "--archive", os.path.join(scratch, "archive"),
-                                           "-o", os.path.join(scratch, "out"), inventory, job], env)
-            if not m:
-                rows.append(f"ROW\tfleet --archive {a.rows} hosts, {label}\tfailed\t-\t-")
-                continue
-            step = float(m.group(4))
-            rows.append(f"ROW\tfleet --archive {a.rows} hosts, {label}: archive step\t{step:.2f} s "
-                        f"({m.group(1)} changed, {m.group(2)} new)\t{seconds:.2f} s (the whole run)\t"
-                        f"{100 * step / seconds:.1f} % of the run")
-            rows.append(f"ROW\t    the whole run, against no --archive\t{seconds:.2f} s\t{plain:.2f} s (no --archive)\t"
-                        f"{plain / seconds:.2f}x speed")
+        fleets = [("", fleet)]
+        if a.before:
+            fleets.append((" (before)", os.path.join(os.path.abspath(a.before), "varnel-fleet")))
+        steps = {}
+        for tag, program in fleets:
+            for label, which in (("all new", set()), ("1 % changed", changed)):
+                write_inventory(inventory, ports, a.rows, which)
+                seconds, m = run_fleet(program, ["-j", str(a.jobs), "--archive", os.path.join(scratch, "archive" + tag),
+                                                  "-o", os.path.join(scratch, "out"), inventory, job], env)
+                if not m:
+                    rows.append(f"ROW\tfleet --archive {a.rows} hosts, {label}{tag}\tfailed\t-\t-")
+                    continue
+                step = float(m.group(4))
+                steps[(label, tag)] = step
+                rows.append(f"ROW\tfleet --archive {a.rows} hosts, {label}{tag}: archive step\t{step:.2f} s "
+                            f"({m.group(1)} changed, {m.group(2)} new)\t{seconds:.2f} s (the whole run)\t"
+                            f"{100 * step / seconds:.1f} % of the run")
+                rows.append(f"ROW\t    the whole run, against no --archive\t{seconds:.2f} s\t{plain:.2f} s "
+                            f"(no --archive)\t{plain / seconds:.2f}x speed")
+        for label in ("all new", "1 % changed"):
+            if (label, "") in steps and (label, " (before)") in steps:
+                now, before = steps[(label, "")], steps[(label, " (before)")]
+                rows.append(f"ROW\tarchive step, {label}: now against before\t{now:.2f} s\t{before:.2f} s\t"
+                            f"{before / now:.2f}x speed")
     finally:
         for h in hosts:
             h.kill()

@@ -3,12 +3,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <unordered_set>
 
+#include "fleet/archive_commit.h"
+#include "fleet/git_blob_id.h"
 #include "fleet/process.h"
 
 namespace fleet {
@@ -49,30 +50,45 @@ std::map<std::string, fs::path> FilesUnder(const fs::path& dir) {
     return files;
 }
 
-bool SameContents(const fs::path& a, const fs::path& b) {
-    std::error_code ec1, ec2;
-    if (fs::file_size(a, ec1) != fs::file_size(b, ec2) || ec1 || ec2) return false;
-    std::string ta, tb;
-    return ReadWholeFile(a.string(), ta) && ReadWholeFile(b.string(), tb) && ta == tb;
-}
+// What one host's folder holds: path relative to it -> "MODE OBJECT".
+using Listing = std::map<std::string, std::string>;
 
-bool SameFiles(const std::map<std::string, fs::path>& now, const std::map<std::string, fs::path>& before) {
-    if (now.size() != before.size()) return false;
-    for (auto a = now.begin(), b = before.begin(); a != now.end(); ++a, ++b) {
-        if (a->first != b->first || !SameContents(a->second, b->second)) return false;
+// The listing of the files a run left (their object names computed here);
+// false (error set) when one cannot be read.
+bool ListWorkFiles(const std::map<std::string, fs::path>& files, Listing& listing, std::string& error) {
+    for (const auto& [relative, source] : files) {
+        std::string bytes;
+        if (!ReadWholeFile(source.string(), bytes)) {
+            error = "cannot read " + source.string();
+            return false;
+        }
+        listing[relative] = std::string(FileMode(source)) + " " + GitBlobId(bytes);
     }
     return true;
 }
 
-ProcessOutput Git(const std::string& repo, std::vector<std::string> args, const std::string& input = std::string()) {
-    args.insert(args.begin(), {"git", "-C", repo});
-    return RunProgram(args, input);
-}
-
-std::string Trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    size_t start = text.find_first_not_of('\n');
-    return start == std::string::npos ? std::string() : text.substr(start);
+// The last commit's listing of every host folder (none before the first commit).
+bool ListHeadTree(const std::string& repo, std::map<std::string, Listing>& folders, std::string& error) {
+    if (Git(repo, {"rev-parse", "-q", "--verify", "HEAD^{commit}"}).status != 0) return true;
+    ProcessOutput tree = Git(repo, {"ls-tree", "-r", "-z", "--full-tree", "HEAD"});
+    if (tree.status != 0) {
+        error = "git ls-tree in " + repo + " failed: " + Trimmed(tree.output);
+        return false;
+    }
+    // Each entry: MODE SP TYPE SP OBJECT TAB PATH NUL.
+    for (size_t at = 0; at < tree.output.size();) {
+        size_t end = tree.output.find('\0', at);
+        if (end == std::string::npos) end = tree.output.size();
+        const std::string entry = tree.output.substr(at, end - at);
+        at = end + 1;
+        const size_t tab = entry.find('\t'), slash = entry.find('/', tab);
+        const size_t type = entry.find(' ');
+        if (tab == std::string::npos || slash == std::string::npos || type == std::string::npos) continue;
+        const size_t object = entry.find(' ', type + 1);
+        folders[entry.substr(tab + 1, slash - tab - 1)][entry.substr(slash + 1)] =
+            entry.substr(0, type) + " " + entry.substr(object + 1, tab - object - 1);
+    }
+    return true;
 }
 
 }  // namespace
@@ -102,7 +118,14 @@ const char* ChangeName(Change change) {
 
 bool PrepareArchive(const std::string& repo, std::string& error) {
     std::error_code ec;
-    if (fs::exists(fs::path(repo) / ".git", ec)) return true;
+    if (fs::exists(fs::path(repo) / ".git", ec)) {
+        // Captures are compared with the last commit by their SHA-1 object names.
+        ProcessOutput format = Git(repo, {"rev-parse", "--show-object-format"});
+        if (format.status == 0 && Trimmed(format.output) == "sha1") return true;
+        error = "the archive " + repo + " is not a git repository with SHA-1 object names" +
+                (format.status == 0 ? "" : ": " + Trimmed(format.output));
+        return false;
+    }
     if (fs::exists(repo, ec) && !(fs::is_directory(repo, ec) && fs::is_empty(repo, ec))) {
         error = "the archive " + repo + " is not a git repository (nor a missing or empty folder)";
         return false;
@@ -133,115 +156,22 @@ std::string CommitMessage(const std::vector<ArchiveHost>& hosts, const std::vect
     return text;
 }
 
-namespace {
-
-// A host whose folder the new commit replaces, with the files it gets.
-struct Replaced {
-    std::string name;
-    bool existed;
-    std::map<std::string, fs::path> files;
-};
-
-// A path for git fast-import: always quoted, so that no byte of it can end a line.
-std::string QuotedPath(const std::string& path) {
-    std::string out = "\"";
-    for (unsigned char c : path) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7f) {
-            char octal[8];
-            std::snprintf(octal, sizeof octal, "\\%03o", c);
-            out += octal;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string DataCommand(const std::string& bytes) {
-    return "data " + std::to_string(bytes.size()) + "\n" + bytes + "\n";
-}
-
-// Makes the commit with git fast-import, the contents read one file at a
-// time as git takes them: every object of the commit goes into one pack,
-// where git add and git commit would write a file for each blob and folder.
-// The index and the working tree then follow the new commit.
-bool CommitReplaced(const std::string& repo, const std::string& message, const std::vector<Replaced>& replaced,
-                    ArchiveResult& result) {
-    ProcessOutput branch = Git(repo, {"symbolic-ref", "-q", "HEAD"});
-    if (branch.status != 0) {
-        result.error = "the archive " + repo + " is not on a branch (its HEAD is detached)";
-        return false;
-    }
-    ProcessOutput parent = Git(repo, {"rev-parse", "-q", "--verify", "HEAD^{commit}"});
-    // A machine with no git identity still gets its commits.
-    ProcessOutput ident = Git(repo, {"var", "GIT_COMMITTER_IDENT"});
-    if (ident.status != 0)
-        ident.output = "varnel-fleet <varnel-fleet@localhost> " + std::to_string(std::time(nullptr)) + " +0000";
-    std::string header = "commit " + Trimmed(branch.output) + "\ncommitter " + Trimmed(ident.output) + "\n" +
-                         DataCommand(message);
-    if (parent.status == 0) header += "from " + Trimmed(parent.output) + "\n";
-    for (const Replaced& host : replaced) {
-        if (host.existed) header += "D " + QuotedPath(host.name) + "\n";
-    }
-    size_t hostIndex = 0;
-    auto file = replaced.empty() ? std::map<std::string, fs::path>::const_iterator() : replaced[0].files.begin();
-    bool started = false;
-    std::string readError;
-    const auto feed = [&](std::string& piece) {
-        if (!started) {
-            started = true;
-            piece = header;
-            return true;
-        }
-        while (hostIndex < replaced.size() && file == replaced[hostIndex].files.end()) {
-            if (++hostIndex < replaced.size()) file = replaced[hostIndex].files.begin();
-        }
-        if (hostIndex == replaced.size()) return false;
-        const auto& [relative, source] = *file++;
-        std::string bytes;
-        if (!ReadWholeFile(source.string(), bytes)) {
-            readError = "cannot read " + source.string();
-            return false;  // the stream ends inside the commit: git makes none
-        }
-        std::error_code ec;
-        const bool executable = (fs::status(source, ec).permissions() & fs::perms::owner_exec) != fs::perms::none;
-        piece = std::string("M ") + (executable ? "100755" : "100644") + " inline " +
-                QuotedPath(replaced[hostIndex].name + "/" + relative) + "\n" + DataCommand(bytes);
-        return true;
-    };
-    ProcessOutput imported = RunProgram({"git", "-C", repo, "fast-import", "--quiet", "--depth=0"}, feed);
-    if (!readError.empty() || imported.status != 0) {
-        result.error = readError.empty() ? "git fast-import in " + repo + " failed: " + Trimmed(imported.output)
-                                         : readError;
-        return false;
-    }
-    // The replaced folders go first, with whatever untracked files they held;
-    // git then writes every file the new commit has and the index does not.
-    std::error_code ec;
-    for (const Replaced& host : replaced) fs::remove_all(fs::path(repo) / host.name, ec);
-    ProcessOutput checkout = Git(repo, {"read-tree", "--reset", "-u", "HEAD"});
-    if (checkout.status != 0) {
-        result.error = "git read-tree in " + repo + " failed: " + Trimmed(checkout.output);
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 bool ArchiveRun(const std::string& repo, const std::vector<ArchiveHost>& hosts, ArchiveResult& result) {
     result = ArchiveResult();
+    std::map<std::string, Listing> head;
+    if (!ListHeadTree(repo, head, result.error)) return false;
     std::vector<Replaced> replaced;
     for (const ArchiveHost& host : hosts) {
         Change change = Change::kFailed;
         if (host.succeeded) {
-            auto now = FilesUnder(host.workDir);
-            const auto before = FilesUnder(fs::path(repo) / host.name);
-            change = SameFiles(now, before) ? Change::kSame : before.empty() ? Change::kNew : Change::kChanged;
-            if (change != Change::kSame) replaced.push_back({host.name, change == Change::kChanged, std::move(now)});
+            auto files = FilesUnder(host.workDir);
+            Listing now;
+            if (!ListWorkFiles(files, now, result.error)) return false;
+            const auto before = head.find(host.name);
+            const bool existed = before != head.end() && !before->second.empty();
+            change = existed ? (now == before->second ? Change::kSame : Change::kChanged)
+                             : (now.empty() ? Change::kSame : Change::kNew);
+            if (change != Change::kSame) replaced.push_back({host.name, existed, std::move(files)});
         }
         result.changes.push_back(change);
         result.changed += change == Change::kChanged;
@@ -249,7 +179,7 @@ bool ArchiveRun(const std::string& repo, const std::vector<ArchiveHost>& hosts, 
         result.failed += change == Change::kFailed;
     }
     if (replaced.empty()) return true;
-    if (!CommitReplaced(repo, CommitMessage(hosts, result.changes), replaced, result)) return false;
+    if (!CommitReplaced(repo, CommitMessage(hosts, result.changes), replaced, result.error)) return false;
     result.committed = true;
     result.diffStat = Trimmed(Git(repo, {"show", "--stat", "--format=", "HEAD"}).output);
     return true;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fleet/archive.h"
+#include "fleet/git_blob_id.h"
 #include "fleet/process.h"
 #include "fleet/shard.h"
 #include "tests/support/scripted_host.h"
@@ -96,8 +97,16 @@ TEST(FleetArchive, EachRoundCommitsOnlyWhatChanged) {
             }
             hosts.push_back({h.name, work, h.succeeded});
         }
+        // A hand edit in the archive's working tree is the user's: runs are
+        // compared with the last commit, and the edit is neither committed
+        // nor undone.
+        if (n == 1) WriteFileBytes(repo + "/r1/config.txt", "edited by hand\n");
         fleet::ArchiveResult result;
         ASSERT_TRUE(fleet::ArchiveRun(repo, hosts, result)) << result.error;
+        if (n == 1) {
+            EXPECT_EQ(Git(repo, {"status", "--porcelain"}), " M r1/config.txt\n");
+            WriteFileBytes(repo + "/r1/config.txt", "hostname r1\r\n");
+        }
         std::vector<std::string> changes;
         for (fleet::Change c : result.changes) changes.push_back(fleet::ChangeName(c));
         EXPECT_EQ(changes, rounds[n].changes);
@@ -117,6 +126,23 @@ TEST(FleetArchive, EachRoundCommitsOnlyWhatChanged) {
     EXPECT_EQ(Git(repo, {"fsck", "--strict", "--no-progress"}), "");
 }
 
+TEST(FleetArchive, ObjectNamesAreGits) {
+    EXPECT_EQ(fleet::Sha1Hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+    EXPECT_EQ(fleet::Sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(fleet::Sha1Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+    EXPECT_EQ(fleet::Sha1Hex(std::string(1000000, 'a')), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
+    // Every length around the padding's edges, against git's own answer.
+    const std::string dir = MakeScratchDir("fleet_archive_blob_ids");
+    for (size_t length : {0, 1, 55, 56, 63, 64, 65, 119, 120, 128, 4097}) {
+        std::string bytes;
+        for (size_t i = 0; i < length; ++i) bytes.push_back(static_cast<char>(i * 7));
+        WriteFileBytes(dir + "/f", bytes);
+        fleet::ProcessOutput git = fleet::RunProgram({"git", "hash-object", dir + "/f"});
+        EXPECT_EQ(fleet::GitBlobId(bytes) + "\n", git.output) << length;
+    }
+}
+
 TEST(FleetArchive, RefusesAFolderThatIsNotARepository) {
     const std::string dir = MakeScratchDir("fleet_archive_refuse");
     fs::create_directories(dir + "/busy");
@@ -127,6 +153,10 @@ TEST(FleetArchive, RefusesAFolderThatIsNotARepository) {
     EXPECT_TRUE(fleet::PrepareArchive(dir + "/fresh/deeper", error)) << error;
     EXPECT_TRUE(fs::is_directory(dir + "/fresh/deeper/.git"));
     EXPECT_TRUE(fleet::PrepareArchive(dir + "/fresh/deeper", error)) << "an existing repository is used as it is";
+    fleet::ProcessOutput sha256 = fleet::RunProgram({"git", "init", "-q", "--object-format=sha256", dir + "/sha256"});
+    ASSERT_EQ(sha256.status, 0) << sha256.output;
+    EXPECT_FALSE(fleet::PrepareArchive(dir + "/sha256", error));
+    EXPECT_EQ(error, "the archive " + dir + "/sha256 is not a git repository with SHA-1 object names");
 }
 
 TEST(FleetArchive, HostFolderNames) {
