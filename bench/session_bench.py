@@ -96,10 +96,10 @@ class Host:
 CPU_SECONDS = {}  # seconds of the last run of each command (user + system)
 
 
-def timed(cmd, timeout=600):
+def timed(cmd, timeout=600, cwd=None):
     """Runs cmd; returns (seconds, peak RSS of the child in KiB, exit status)."""
     start = time.perf_counter()
-    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=cwd)
     _, status, usage = os.wait4(proc.pid, 0)
     elapsed = time.perf_counter() - start
     CPU_SECONDS[cmd[0]] = usage.ru_utime + usage.ru_stime

@@ -118,15 +118,17 @@ const char* ChangeName(Change change) {
 
 bool PrepareArchive(const std::string& repo, std::string& error) {
     std::error_code ec;
-    if (fs::exists(fs::path(repo) / ".git", ec)) {
-        // Captures are compared with the last commit by their SHA-1 object names.
-        ProcessOutput format = Git(repo, {"rev-parse", "--show-object-format"});
-        if (format.status == 0 && Trimmed(format.output) == "sha1") return true;
-        error = "the archive " + repo + " is not a git repository with SHA-1 object names" +
-                (format.status == 0 ? "" : ": " + Trimmed(format.output));
-        return false;
-    }
     if (fs::exists(repo, ec) && !(fs::is_directory(repo, ec) && fs::is_empty(repo, ec))) {
+        // A repository whose top is repo itself ("." for a bare one), never
+        // a folder inside another repository.
+        ProcessOutput at = Git(repo, {"rev-parse", "--git-dir", "--show-object-format"});
+        const std::string found = Trimmed(at.output);
+        if (at.status == 0 && (found.rfind(".git\n", 0) == 0 || found.rfind(".\n", 0) == 0)) {
+            // Captures are compared with the last commit by their SHA-1 object names.
+            if (found.substr(found.find('\n') + 1) == "sha1") return true;
+            error = "the archive " + repo + " is not a git repository with SHA-1 object names";
+            return false;
+        }
         error = "the archive " + repo + " is not a git repository (nor a missing or empty folder)";
         return false;
     }
@@ -179,9 +181,9 @@ bool ArchiveRun(const std::string& repo, const std::vector<ArchiveHost>& hosts, 
         result.failed += change == Change::kFailed;
     }
     if (replaced.empty()) return true;
-    if (!CommitReplaced(repo, CommitMessage(hosts, result.changes), replaced, result.error)) return false;
+    if (!CommitReplaced(repo, CommitMessage(hosts, result.changes), replaced, result.diffStat, result.error))
+        return false;
     result.committed = true;
-    result.diffStat = Trimmed(Git(repo, {"show", "--stat", "--format=", "HEAD"}).output);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <thread>
 
 #include "fleet/inputs.h"
 
@@ -84,7 +85,8 @@ const char* FileMode(const fs::path& file) {
 // compresses the one before: the working tree gets the new folders while the
 // commit is made, and the index then only has to learn their file times.
 bool CommitReplaced(const std::string& repo, const std::string& message, const std::vector<Replaced>& replaced,
-                    std::string& error) {
+                    std::string& diffStat, std::string& error) {
+    const bool workTree = Trimmed(Git(repo, {"rev-parse", "--is-bare-repository"}).output) == "false";
     ProcessOutput branch = Git(repo, {"symbolic-ref", "-q", "HEAD"});
     if (branch.status != 0) {
         error = "the archive " + repo + " is not on a branch (its HEAD is detached)";
@@ -93,7 +95,9 @@ bool CommitReplaced(const std::string& repo, const std::string& message, const s
     const std::string header = CommitHeader(repo, Trimmed(branch.output), message, replaced);
     // The replaced folders go first, with whatever untracked files they held.
     std::error_code ec;
-    for (const Replaced& host : replaced) fs::remove_all(fs::path(repo) / host.name, ec);
+    if (workTree) {
+        for (const Replaced& host : replaced) fs::remove_all(fs::path(repo) / host.name, ec);
+    }
     size_t hostIndex = 0;
     auto file = replaced.empty() ? std::map<std::string, fs::path>::const_iterator() : replaced[0].files.begin();
     bool started = false;
@@ -115,7 +119,7 @@ bool CommitReplaced(const std::string& repo, const std::string& message, const s
             fileError = "cannot read " + source.string();
             return false;  // the stream ends inside the commit: git makes none
         }
-        if (!WriteFile(fs::path(repo) / path, bytes)) {
+        if (workTree && !WriteFile(fs::path(repo) / path, bytes)) {
             fileError = "cannot write " + (fs::path(repo) / path).string();
             return false;
         }
@@ -127,17 +131,19 @@ bool CommitReplaced(const std::string& repo, const std::string& message, const s
         error = !fileError.empty() ? fileError : "git fast-import in " + repo + " failed: " + Trimmed(imported.output);
         return false;
     }
+    // git's --stat reads the objects while the index is brought up to date
+    // from the files: one on each processor.
+    std::thread stat([&] { diffStat = Trimmed(Git(repo, {"show", "--stat", "--format=", "HEAD"}).output); });
     // The index becomes the new commit's, keeping what it knew of unchanged
     // files; the refresh records the times of the files written above.
     for (const std::vector<std::string>& step :
          {std::vector<std::string>{"read-tree", "--reset", "HEAD"}, {"update-index", "-q", "--refresh"}}) {
+        if (!workTree || !error.empty()) break;
         ProcessOutput done = Git(repo, step);
-        if (done.status != 0) {
-            error = "git " + step[0] + " in " + repo + " failed: " + Trimmed(done.output);
-            return false;
-        }
+        if (done.status != 0) error = "git " + step[0] + " in " + repo + " failed: " + Trimmed(done.output);
     }
-    return true;
+    stat.join();
+    return error.empty();
 }
 
 }  // namespace fleet

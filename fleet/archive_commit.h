@@ -20,11 +20,12 @@ struct Replaced {
 };
 
 // Makes the commit (message as given) on the branch HEAD names, and leaves
-// the working tree and the index as that commit has them. False with error
-// set when a file cannot be read or written, or git fails; then the branch
-// is as it was.
+// the working tree and the index (when the repository has them: not a bare
+// one) as that commit has them; diffStat gets git's --stat of the commit.
+// False with error set when a file cannot be read or written, or git fails;
+// then the branch is as it was.
 bool CommitReplaced(const std::string& repo, const std::string& message, const std::vector<Replaced>& replaced,
-                    std::string& error);
+                    std::string& diffStat, std::string& error);
 
 // git -C repo ARGS, as RunProgram runs it.
 ProcessOutput Git(const std::string& repo, std::vector<std::string> args);

@@ -49,9 +49,17 @@ struct Round {
 
 }  // namespace
 
-TEST(FleetArchive, EachRoundCommitsOnlyWhatChanged) {
-    const std::string dir = MakeScratchDir("fleet_archive_rounds");
+// The same rounds into a repository with a working tree, which follows
+// every commit, and into a bare one (git init --bare), which has none.
+class FleetArchiveRounds : public ::testing::TestWithParam<bool> {};
+
+TEST_P(FleetArchiveRounds, EachRoundCommitsOnlyWhatChanged) {
+    const bool bare = GetParam();
+    const std::string dir = MakeScratchDir(bare ? "fleet_archive_rounds_bare" : "fleet_archive_rounds");
     const std::string repo = dir + "/repo";
+    if (bare) {
+        ASSERT_EQ(fleet::RunProgram({"git", "init", "-q", "--bare", repo}).status, 0);
+    }
     std::string error;
     ASSERT_TRUE(fleet::PrepareArchive(repo, error)) << error;
     const std::vector<Round> rounds = {
@@ -100,10 +108,11 @@ TEST(FleetArchive, EachRoundCommitsOnlyWhatChanged) {
         // A hand edit in the archive's working tree is the user's: runs are
         // compared with the last commit, and the edit is neither committed
         // nor undone.
-        if (n == 1) WriteFileBytes(repo + "/r1/config.txt", "edited by hand\n");
+        const bool handEdit = n == 1 && !bare;
+        if (handEdit) WriteFileBytes(repo + "/r1/config.txt", "edited by hand\n");
         fleet::ArchiveResult result;
         ASSERT_TRUE(fleet::ArchiveRun(repo, hosts, result)) << result.error;
-        if (n == 1) {
+        if (handEdit) {
             EXPECT_EQ(Git(repo, {"status", "--porcelain"}), " M r1/config.txt\n");
             WriteFileBytes(repo + "/r1/config.txt", "hostname r1\r\n");
         }
@@ -120,11 +129,17 @@ TEST(FleetArchive, EachRoundCommitsOnlyWhatChanged) {
         EXPECT_EQ(fleet::ArchiveLines(repo, result, 0.5).substr(0, 1), "\n");
     }
     // The failed round left r3's file as it was before it.
+    EXPECT_EQ(Git(repo, {"show", "HEAD:r3/config.txt"}), "hostname r3\r\n");
+    EXPECT_EQ(Git(repo, {"fsck", "--strict", "--no-progress"}), "");
+    EXPECT_EQ(fs::exists(repo + "/r1"), !bare);
+    if (bare) return;
     EXPECT_EQ(ReadFileBytes(repo + "/r3/config.txt"), "hostname r3\r\n");
     EXPECT_EQ(ReadFileBytes(repo + "/r4/a \"quoted\"\nname.txt"), "x\n");
     EXPECT_EQ(Git(repo, {"status", "--porcelain"}), "");
-    EXPECT_EQ(Git(repo, {"fsck", "--strict", "--no-progress"}), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(WorkTree, FleetArchiveRounds, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Bare" : "WithWorkingTree"; });
 
 TEST(FleetArchive, ObjectNamesAreGits) {
     EXPECT_EQ(fleet::Sha1Hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
@@ -153,6 +168,10 @@ TEST(FleetArchive, RefusesAFolderThatIsNotARepository) {
     EXPECT_TRUE(fleet::PrepareArchive(dir + "/fresh/deeper", error)) << error;
     EXPECT_TRUE(fs::is_directory(dir + "/fresh/deeper/.git"));
     EXPECT_TRUE(fleet::PrepareArchive(dir + "/fresh/deeper", error)) << "an existing repository is used as it is";
+    // A folder inside a repository is not one.
+    fs::create_directories(dir + "/fresh/deeper/inside");
+    WriteFileBytes(dir + "/fresh/deeper/inside/notes.txt", "mine\n");
+    EXPECT_FALSE(fleet::PrepareArchive(dir + "/fresh/deeper/inside", error));
     fleet::ProcessOutput sha256 = fleet::RunProgram({"git", "init", "-q", "--object-format=sha256", dir + "/sha256"});
     ASSERT_EQ(sha256.status, 0) << sha256.output;
     EXPECT_FALSE(fleet::PrepareArchive(dir + "/sha256", error));
