@@ -115,12 +115,13 @@ bool CommitReplaced(const std::string& repo, const std::string& message, const s
         const auto& [relative, source] = *file++;
         const std::string path = replaced[hostIndex].name + "/" + relative;
         std::string bytes;
-        if (!ReadWholeFile(source.string(), bytes)) {
-            fileError = "cannot read " + source.string();
-            return false;  // the stream ends inside the commit: git makes none
-        }
-        if (workTree && !WriteFile(fs::path(repo) / path, bytes)) {
+        if (!ReadWholeFile(source.string(), bytes)) fileError = "cannot read " + source.string();
+        else if (workTree && !WriteFile(fs::path(repo) / path, bytes))
             fileError = "cannot write " + (fs::path(repo) / path).string();
+        if (!fileError.empty()) {
+            // The end of the stream would complete the commit with the files
+            // so far; a line fast-import does not know makes it give up.
+            piece = "abort: " + fileError + "\n";
             return false;
         }
         piece = std::string("M ") + FileMode(source) + " inline " + QuotedPath(path) + "\n" + DataCommand(bytes);
