@@ -9,7 +9,7 @@
 
 namespace fleet {
 
-// The SHA-1 of bytes, 40 lowercase hex digits.
+// The SHA-1 of bytes, 40 lowercase hex digits ("" if it cannot be computed).
 std::string Sha1Hex(std::string_view bytes);
 
 // git's object name of a blob with these contents.
