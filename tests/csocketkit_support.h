@@ -1,13 +1,8 @@
 // Shared pieces of the CSocketKit tests: a text box that records the socket
-// debug log line by line, an event recorder, plain POSIX loopback peers, and
-// a bounded message pump (a deadline fails the test instead of hanging it).
+// debug log line by line, an event recorder, plain loopback peers (Berkeley
+// sockets, tests/support/peer_socket.h), and a bounded message pump (a
+// deadline fails the test instead of hanging it).
 #pragma once
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -24,6 +19,7 @@
 #include "platform/message_window.h"
 #include "platform/platform_testing.h"
 #include "platform/vb_error.h"
+#include "tests/support/peer_socket.h"
 #include "ui/socket_log_box.h"
 #include "ui/text_box.h"
 
@@ -161,7 +157,7 @@ inline bool PumpUntil(const std::function<bool()>& done, const std::function<voi
         }
         win::DoEvents();
         if (each) each();
-        usleep(200);
+        testsock::SleepMicroseconds(200);
     }
     return true;
 }
@@ -170,30 +166,30 @@ inline bool PumpUntil(const std::function<bool()>& done, const std::function<voi
 inline void PumpAWhile(int rounds = 50) {
     for (int i = 0; i < rounds; ++i) {
         win::DoEvents();
-        usleep(1000);
+        testsock::SleepMicroseconds(1000);
     }
 }
 
 // A plain socket descriptor, closed on destruction.
 class Fd {
 public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
+    explicit Fd(testsock::Socket fd = testsock::kNoSocket) : fd_(fd) {}
     ~Fd() { Close(); }
-    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = testsock::kNoSocket; }
     Fd& operator=(Fd&& other) noexcept {
         Close();
         fd_ = other.fd_;
-        other.fd_ = -1;
+        other.fd_ = testsock::kNoSocket;
         return *this;
     }
-    int get() const { return fd_; }
+    testsock::Socket get() const { return fd_; }
     void Close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
+        if (fd_ != testsock::kNoSocket) testsock::Close(fd_);
+        fd_ = testsock::kNoSocket;
     }
 
 private:
-    int fd_;
+    testsock::Socket fd_;
 };
 
 // A plain socket of the given type (SOCK_STREAM, SOCK_DGRAM) bound to
@@ -239,13 +235,11 @@ inline Fd AcceptPeer(const Fd& listener) {
     return Fd(::accept(listener.get(), nullptr, nullptr));
 }
 
-inline void SetNonBlocking(const Fd& fd) {
-    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
-}
+inline void SetNonBlocking(const Fd& fd) { testsock::SetNonBlocking(fd.get()); }
 
 inline void SendAll(const Fd& fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        ssize_t n = ::send(fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        ssize_t n = testsock::Send(fd.get(), bytes.data(), bytes.size());
         ASSERT_GT(n, 0);
         bytes.remove_prefix(static_cast<size_t>(n));
     }
@@ -255,7 +249,7 @@ inline void SendAll(const Fd& fd, std::string_view bytes) {
 inline bool DrainInto(const Fd& fd, std::string& out) {
     char buffer[65536];
     for (;;) {
-        ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        ssize_t n = testsock::ReceiveNow(fd.get(), buffer, sizeof buffer);
         if (n > 0) {
             out.append(buffer, static_cast<size_t>(n));
             continue;

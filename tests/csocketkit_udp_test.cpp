@@ -28,6 +28,10 @@ class UdpTest : public SocketTest {};
 }  // namespace
 
 TEST_F(UdpTest, OneDatagramPerSend) {
+    // The object binds to the local host's address. Wine ties a socket bound
+    // to a LAN address to that network device, so its datagrams to 127.0.0.1
+    // never arrive; Windows routes them over the loopback.
+    if (testsock::UnderWine()) GTEST_SKIP() << "Wine does not route a LAN-bound socket's datagrams to 127.0.0.1";
     uint16_t plainPort = 0;
     Fd plain = PlainUdp(plainPort);
     EventLog log;
@@ -136,7 +140,7 @@ TEST_F(UdpTest, ShortReads) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (udp->BytesReceived() == 0) {
             ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no datagram";
-            usleep(200);
+            testsock::SleepMicroseconds(200);
         }
     };
     SendDatagram(plain, udp->LocalPort(), std::string("\x02\x01\x00\x00", 4) + "ABCDEF");

@@ -182,6 +182,7 @@ TEST_F(Win32LayerTest, CancelledLookupIsNeitherWrittenNorDelivered) {
     ASSERT_NE(h, 0);
     EXPECT_EQ(win::WSACancelAsyncRequest(h), 0);
     EXPECT_EQ(win::WSACancelAsyncRequest(h), win::SOCKET_ERROR);
+    EXPECT_EQ(win::WSAGetLastError(), 10037);   // WSAEALREADY: the request has ended
     // A second lookup after it: once its reply is in, the first one's would have come too.
     std::vector<char> other(1024);
     win::HANDLE h2 = win::WSAAsyncGetHostByName(hwnd_, kDone, "localhost", other.data(), 1024);
@@ -190,6 +191,9 @@ TEST_F(Win32LayerTest, CancelledLookupIsNeitherWrittenNorDelivered) {
     win::DoEvents();
     EXPECT_FALSE(Seen(kMsg, h, -1));
     EXPECT_EQ(buffer, std::vector<char>(1024, '\x55'));
+    // A delivered request has ended too.
+    EXPECT_EQ(win::WSACancelAsyncRequest(h2), win::SOCKET_ERROR);
+    EXPECT_EQ(win::WSAGetLastError(), 10037);
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ struct Sockets {
     std::set<SOCKET> tracked;
     std::unordered_map<SOCKET, Registration> registrations;
     std::unordered_map<HANDLE, Lookup> lookups;
+    std::set<HANDLE> handedOut;  // every request handle given out: a cancel tells ended from unknown
     bool loopbackOnly = false;
     int failStartup = 0;
     int failCleanup = 0;
@@ -293,12 +294,16 @@ HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const std::string& name, char*
     if (real == nullptr) return 0;
     const HANDLE handle = static_cast<HANDLE>(reinterpret_cast<intptr_t>(real));
     K().lookups[handle] = std::move(lookup);
+    K().handedOut.insert(handle);
     return handle;
 }
 
 int WSACancelAsyncRequest(HANDLE asyncTaskHandle) {
+    // WSAEALREADY for a request that has ended (delivered or cancelled),
+    // WSAEINVAL for a handle that was never a request.
     auto it = K().lookups.find(asyncTaskHandle);
-    if (it == K().lookups.end() || it->second.buffer == nullptr) return Fail(10022);
+    if (it == K().lookups.end()) return Fail(K().handedOut.count(asyncTaskHandle) != 0 ? 10037 : 10022);
+    if (it->second.buffer == nullptr) return Fail(10037);
     ::WSACancelAsyncRequest(reinterpret_cast<::HANDLE>(static_cast<intptr_t>(asyncTaskHandle)));
     it->second.buffer = nullptr;  // the block stays until a late reply has written it
     return 0;
