@@ -1,6 +1,6 @@
 // Shared pieces of the CSocketKit tests: a text box that records the socket
 // debug log line by line, an event recorder, plain loopback peers (Berkeley
-// sockets, tests/support/peer_socket.h), and a bounded message pump (a
+// sockets, peer_socket.h, chosen by the build), and a bounded message pump (a
 // deadline fails the test instead of hanging it).
 #pragma once
 
@@ -19,7 +19,7 @@
 #include "platform/message_window.h"
 #include "platform/platform_testing.h"
 #include "platform/vb_error.h"
-#include "tests/support/peer_socket.h"
+#include "peer_socket.h"
 #include "ui/socket_log_box.h"
 #include "ui/text_box.h"
 
