@@ -61,16 +61,16 @@ form)
   port=$(head -n 1 "$work/host.out" | tr -dc '0-9')
   [ -n "$port" ] || fail "the demo host did not start"
   printf '%s\r\n' "HOST 127.0.0.1 $port" 'SEND "admin\n"' 'WAIT "Password:"' 'SEND "varnel\n"' \
-    'WAIT "varnel-demo>"' 'SEND "echo hello from Varnel\n"' 'WAIT "varnel-demo>"' 'DELAY 120' > "$work/script.txt"
+    'WAIT "varnel-demo>"' 'SEND "echo hello from Varnel\n"' 'WAIT "varnel-demo>"' 'TIMEOUT 120' 'WAIT "a line the host never sends"' > "$work/script.txt"
   (cd "$work" && exec "$wine_run" "$exe" /r:./script.txt /o:./out.txt) </dev/null > "$work/varnel.err" 2>&1 &
   varnel_pid=$!
   probe wait 30 || fail "no window"
-  probe wait-text 102 "hello from Varnel" 30 || fail "the session log lacks the host's answer"
-  probe places "$dpi" collapsed || fail "collapsed form"
+  probe wait-text 102 "hello from Varnel" 30 || { cat "$work/varnel.err" "$work/out.txt"; fail "the session log lacks the host's answer"; }
   shot "window-$dpi-collapsed.png"
+  probe places "$dpi" collapsed || fail "collapsed form"
   probe right-click-readme
-  probe places "$dpi" expanded || fail "expanded form"
   shot "window-$dpi-expanded.png"
+  probe places "$dpi" expanded || fail "expanded form"
   probe visible 105 1 && probe visible 106 0 || fail "the debug box is not the one shown"
   probe click 104
   probe visible 105 0 && probe visible 106 1 || fail "the check box did not show the socket log"

@@ -43,6 +43,9 @@ bool Intersects(const PxRect& r, PxSize client) {
 WinForm::WinForm(IFormEvents* events, int dpi) : events_(events), dpi_(dpi > 0 ? dpi : 96) {}
 
 WinForm::~WinForm() {
+    txtDebug_.reset();
+    txtInput_.reset();
+    txtWinsock_.reset();
     if (window_ != nullptr) ::DestroyWindow(window_);
     if (controlFont_ != nullptr) ::DeleteObject(controlFont_);
     if (fixedFont_ != nullptr) ::DeleteObject(fixedFont_);
@@ -54,7 +57,7 @@ bool WinForm::Create(std::string* error) {
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = &WindowProc;
     wc.hInstance = instance;
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kWindowClass;
     if (::RegisterClassExW(&wc) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
@@ -107,9 +110,9 @@ void WinForm::CreateControls() {
     logo_ = AddControl(L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, kIdLogo);
     ::ShowWindow(winsock_, SW_HIDE);
 
-    txtDebug_ = std::make_unique<EditBox>(debugLog_);
-    txtInput_ = std::make_unique<EditBox>(input_);
-    txtWinsock_ = std::make_unique<EditBox>(winsock_);
+    txtDebug_ = std::make_unique<EditBox>(debugLog_, true);
+    txtInput_ = std::make_unique<EditBox>(input_, false);
+    txtWinsock_ = std::make_unique<EditBox>(winsock_, true);
     // A right click on the read-me button reaches only the button itself.
     ::SetWindowLongPtrW(readMe_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     buttonProc_ = reinterpret_cast<WNDPROC>(
@@ -117,9 +120,9 @@ void WinForm::CreateControls() {
 }
 
 CaptionNeeds WinForm::Needs() const {
-    // A button's caption needs its text and a border of about a character on
-    // each side; a check box's needs the box and a gap before the text.
-    const int pad = ::MulDiv(8, dpi_, 96), lift = ::MulDiv(8, dpi_, 96);
+    // A button's caption needs its text inside the button's 3-D frame; a
+    // check box's needs the box and a gap before the text.
+    const int pad = ::MulDiv(2, dpi_, 96), lift = ::MulDiv(8, dpi_, 96);
     const auto button = [pad, lift](HWND b) {
         const PxSize t = TextSize(b);
         return PxSize{t.width + 2 * pad, t.height + lift};
@@ -279,7 +282,7 @@ LRESULT WinForm::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SETCURSOR:
         // The logo is a link.
         if (reinterpret_cast<HWND>(wParam) == logo_) {
-            ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+            ::SetCursor(::LoadCursorA(nullptr, IDC_HAND));
             return TRUE;
         }
         break;

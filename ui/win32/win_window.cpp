@@ -33,7 +33,7 @@ void WinGuiWindow::SetVisible(bool visible) {
 
 void WinGuiWindow::MsgBoxInformation(const std::string& text, const std::string& caption) {
     HWND owner = Visible() ? form_.Handle() : nullptr;
-    ::MessageBoxW(owner, EditBox::ToView(text).c_str(), EditBox::ToView(caption).c_str(),
+    ::MessageBoxW(owner, EditBox::Widen(EditBox::ToView(text)).c_str(), EditBox::Widen(caption).c_str(),
                   MB_OK | MB_ICONINFORMATION);
 }
 
