@@ -14,6 +14,8 @@
 //     wait-text ID TEXT SECONDS     the control's text comes to contain TEXT
 //     close                         closes the window as its close box does
 //     box CAPTION SECONDS           a message box with CAPTION shows: prints its text, presses OK
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -140,6 +142,8 @@ int Box(const wchar_t* caption, double seconds) {
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
+    // Texts are printed as the window holds them, CRLF included.
+    ::_setmode(::_fileno(stdout), _O_BINARY);
     const std::string command = argv[1];
     const auto arg = [argc, argv](int i) { return i < argc ? std::string(argv[i]) : std::string(); };
     const auto wide = [](const std::string& s) { return std::wstring(s.begin(), s.end()); };

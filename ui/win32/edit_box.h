@@ -25,8 +25,8 @@ namespace varnel_win {
 
 class EditBox : public ITextBox {
 public:
-    static constexpr size_t kShownMax = 512 * 1024;
-    static constexpr size_t kShownKeep = 256 * 1024;
+    static constexpr size_t kShownMax = 128 * 1024;
+    static constexpr size_t kShownKeep = 64 * 1024;
     static constexpr UINT kFlushMs = 50;
 
     // log: a read-only log box (see above); otherwise the text is the control's.
