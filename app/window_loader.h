@@ -1,7 +1,9 @@
 // Loads the desktop window, a separately built module (libvarnel-qt.so) that
 // lies next to the executable in a build folder and in PREFIX/lib/varnel/ when
 // installed. Only a run that shows a window loads it, so hidden runs need
-// neither Qt's libraries nor a display.
+// neither Qt's libraries nor a display. On Windows (window_loader_win32.cpp)
+// the window's Win32 controls are linked into the program and LoadGuiWindow
+// makes the window directly.
 #pragma once
 
 #include <memory>

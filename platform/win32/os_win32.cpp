@@ -77,7 +77,17 @@ int WriteParts(int fd, std::string_view first, std::string_view second) {
     return 0;
 }
 
-std::string WindowUnavailableReason() { return "there is no window on Windows yet: run the script with /hidden"; }
+// A window can be shown wherever the process's window station is the
+// interactive one (not a service's).
+std::string WindowUnavailableReason() {
+    USEROBJECTFLAGS flags{};
+    HWINSTA station = ::GetProcessWindowStation();
+    if (station != nullptr &&
+        ::GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+        (flags.dwFlags & WSF_VISIBLE) == 0)
+        return "the program runs without a desktop (a service's window station): run the script with /hidden";
+    return std::string();
+}
 
 std::string ModuleFileName(const std::string& name) { return "lib" + name + ".dll"; }
 

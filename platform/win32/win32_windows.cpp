@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/platform_testing.h"
+#include "platform/win32/dialog_window.h"
 #include "platform/stop_signals.h"
 
 namespace win {
@@ -41,6 +42,7 @@ struct State {
     bool failDestroy = false;
     WNDPROC initialProc = nullptr;
     std::function<void()> toolkitPump;
+    ::HWND dialog = nullptr;  // see dialog_window.h
 };
 
 State& S() {
@@ -101,7 +103,12 @@ bool RegisterOnce() {
                              ::GetModuleHandleA(nullptr), nullptr);
 }
 
-void DispatchOne(const MSG& m) { ::DispatchMessageA(&m); }
+void DispatchOne(MSG& m) {
+    ::HWND dialog = S().dialog;
+    if (dialog != nullptr && ::IsDialogMessageA(dialog, &m)) return;
+    ::TranslateMessage(&m);
+    ::DispatchMessageA(&m);
+}
 
 }  // namespace
 
@@ -274,6 +281,8 @@ void ShellExecuteA(HWND, const std::string& operation, const std::string& file) 
     if (file.empty()) return;
     ::ShellExecuteA(nullptr, operation.c_str(), file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
+
+void SetDialogWindow(void* window) { S().dialog = static_cast<::HWND>(window); }
 
 bool InitEventLoop(std::string* error) {
     if (w32::InternalWindow() != 0) return true;
