@@ -18,7 +18,21 @@
 
 namespace {
 
+// Raw mode for the terminal, set again whenever it has changed: telnetd sets
+// the pty's modes itself when the client's late answers to its options
+// arrive (binary output turns output processing back on), and that can come
+// after this program started.
+void KeepRaw() {
+    termios mode{};
+    if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &mode) != 0) return;
+    termios raw = mode;
+    ::cfmakeraw(&raw);
+    if (raw.c_oflag != mode.c_oflag || raw.c_lflag != mode.c_lflag || raw.c_iflag != mode.c_iflag)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+}
+
 bool Write(const std::string& text) {
+    KeepRaw();
     size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
@@ -51,11 +65,7 @@ bool ReadLine(std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    termios mode{};
-    if (::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &mode) == 0) {
-        ::cfmakeraw(&mode);
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &mode);
-    }
+    KeepRaw();
     const int pages = argc > 1 ? std::atoi(argv[1]) : 100;
     if (!Prompt("\r\nrouter1 ready\r\n")) return 1;
     std::string line;
