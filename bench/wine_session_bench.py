@@ -47,7 +47,8 @@ def main():
     a = p.parse_args()
     linux = os.path.abspath(a.linux_build)
     windows = os.path.abspath(a.windows_build)
-    os.environ.update(WINEPREFIX=os.path.join(windows, "wine"), WINEDEBUG="-all")
+    # The session, not its ending: no settle period after the script's last SEND.
+    os.environ.update(WINEPREFIX=os.path.join(windows, "wine"), WINEDEBUG="-all", VARNEL_SETTLE="0")
     subprocess.Popen(["wineserver", "-p"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL, start_new_session=True)
     # Wine's services start with the first program: not inside a measurement.
